@@ -1,0 +1,68 @@
+#!/usr/bin/env bash
+# Sets up a Debian 12 machine for kvd-diag, builds it, and then either starts the program
+# ("run") or runs the whole test suite ("test"). Safe to run again: it installs only what
+# is missing and rebuilds only what changed.
+#
+#   tools/setup.sh run [program options]   build, then start the program (demo mode by default)
+#   tools/setup.sh test                    build, then run every test, also under the sanitizers
+#
+# Environment: KVD_SANITIZE=0 skips the sanitizer pass of "test"; KVD_JOBS sets build jobs.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+mode=${1:-}
+[ $# -gt 0 ] && shift
+
+packages=(build-essential cmake ninja-build pkg-config git
+          libgtest-dev libgmock-dev libbenchmark-dev
+          qt6-base-dev qt6-base-dev-tools libgl-dev
+          xvfb xauth fonts-dejavu-core)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo=sudo
+  echo "Installing: ${missing[*]}"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+jobs=${KVD_JOBS:-$(nproc)}
+
+build() {  # build DIR [cmake options...]
+  local dir=$1; shift
+  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  cmake --build "$dir" -j "$jobs"
+}
+
+case "$mode" in
+  run)
+    build build
+    if [ -x build/kvd-diag ] && [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+      if [ $# -eq 0 ]; then set -- --demo; fi
+      exec build/kvd-diag "$@"
+    fi
+    if [ -x build/kvd-diag ]; then
+      echo "No display found: showing the virtual ECU's live data on the command line instead."
+    fi
+    if [ $# -eq 0 ]; then set -- --demo --seconds 20; fi
+    exec build/kvd-cli live "$@"
+    ;;
+  test)
+    build build
+    if [ "${KVD_SANITIZE:-1}" != 0 ]; then
+      echo "== Core tests under AddressSanitizer and UndefinedBehaviorSanitizer =="
+      build build-asan -DKVD_SANITIZE=ON -DKVD_BUILD_GUI=OFF -DKVD_BUILD_BENCH=OFF
+      ASAN_OPTIONS=detect_leaks=1 ctest --test-dir build-asan --output-on-failure -j "$jobs"
+    fi
+    echo "== All tests =="
+    ctest --test-dir build --output-on-failure -j "$jobs"
+    ;;
+  *)
+    echo "usage: tools/setup.sh run [program options] | test" >&2
+    exit 2
+    ;;
+esac
