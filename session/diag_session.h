@@ -1,0 +1,108 @@
+// The diagnostic session with the ECU: opening and closing it, and the poll step that the
+// window's poll timer runs on every tick.
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "link/clock.h"
+#include "link/kwp.h"
+#include "session/session_ui.h"
+
+namespace kvd {
+
+class HistoryStore;
+
+// Bits of the window Tag.
+constexpr uint32_t kErrListShown = 1;    // the trouble-code list is open
+constexpr uint32_t kClearRequested = 2;  // the trouble codes are to be cleared on the next tick
+constexpr uint32_t kBlmShown = 4;        // the learn-memory window is open
+
+// Which menu item chose "Пауза"/"Стоп" (None: called by the session itself).
+enum class PauseSender { None, Pause, Stop };
+
+// The texts of the session.
+inline constexpr char kConnectBoxText[] = "Установка связи с ЭБУ...";
+inline constexpr char kConnectFailedText[] =
+    "Не удалось установить связь с ЭБУ.\nПроверьте правильность подключения адаптера.";
+inline constexpr char kWrongLengthText[] =
+    "Неправильная длина пакета! Возможно, выбран неверный тип ЭБУ.";
+inline constexpr size_t kWrongLengthBlankCount = 61;
+
+// Length of a complete live-data answer (61 01 and 34 payload bytes).
+constexpr int32_t kLiveDataLength = 36;
+
+// The session state of the diagnostic window and its operations. It does not own the
+// link, the history, the clock or the window; whoever creates it keeps them alive.
+// Single-threaded: everything runs on the user-interface thread.
+class DiagSession {
+ public:
+  DiagSession(KwpLink& link, HistoryStore& history, Clock& clock, SessionUi& ui);
+
+  // --- state (the names the program uses throughout) ---
+  uint16_t ComPort = 1;     // COM port number opened when ComDevice is empty
+  std::string ComDevice;    // a device path chosen instead of a number (Linux), or empty
+  bool AutoConnect = true;  // false: the next Connect only sets it again
+  bool PollEnabled = false;
+  bool Connected = false;
+  int32_t ConnectAttempt = 0;
+  bool Paused = false;
+  int32_t PauseMode = 1;        // 0 "Пауза" (keep reading), 1 "Стоп" (TesterPresent only)
+  uint32_t Tag = 0;             // kErrListShown | kClearRequested | kBlmShown
+  uint32_t TickCount = 0;       // ticks handled while PollEnabled was true
+  int32_t PollSlot = 0;         // 0 live data, 1 trouble codes, 2 idle
+  uint32_t ErrorMask = 0;       // trouble-code bits of the last live-data answer
+  char DecimalSeparator = '.';  // of the user's locale, for the ADC texts
+
+  // --- session control ---
+  // Opens the port if needed and tries ten times to open the session. True when open.
+  bool Connect();
+  // Quiet-line wait, StartCommunication, StartDiagnosticSession, TesterPresent.
+  bool OpenSession();
+  // StopDiagnosticSession and StopCommunication, answers ignored (only when Connected).
+  void StopSession();
+  // Ends the session and goes Off-line; the port stays open.
+  void Disconnect();
+  // Sets the link indicator.
+  void ShowLinkState(LinkState state);
+  // "Уст.связь" / "Прервать".
+  void miConnectClick();
+  // "Пауза", "Стоп", "Продолжить"; PauseSender::None toggles without changing PauseMode.
+  void miPauseClick(PauseSender sender);
+  // Session side of showing the window: running, captions restored.
+  void FormShow();
+  // Session side of closing the window: actuator released, session closed, port closed.
+  void FormClose();
+
+  // --- poll cycle ---
+  // One tick of the poll timer. A tick that falls due while a previous one still runs
+  // (a message box of the step pumps window messages) is ignored.
+  void PollStep();
+
+  // The menu states as last applied.
+  const SessionMenus& Menus() const { return menus_; }
+  // True while PollStep runs.
+  bool InPollStep() const { return inPollStep_; }
+
+ private:
+  void ApplyMenus() { ui_.ApplyMenus(menus_); }
+  // Formats "Связь прервана: %s" after Disconnect.
+  void LinkLost(const char* service);
+  void ClearTroubleCodes();
+  void ReadLiveData();
+  void ReadAdcChannels();
+  void ReadTroubleCodes();
+  // Message byte i of the last answer, 0 when the answer was shorter.
+  uint8_t AnswerByte(int32_t i) const;
+  int32_t AnswerLength() const;
+
+  KwpLink& link_;
+  HistoryStore& history_;
+  Clock& clock_;
+  SessionUi& ui_;
+  SessionMenus menus_;
+  bool inPollStep_ = false;
+};
+
+}  // namespace kvd
