@@ -1,0 +1,215 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// A small line chart on QPainter: point series with labels, a left value axis with a fixed
+// range, a bottom axis labelled from the points' texts, a dotted grid, value labels at the
+// points, a hint and mouse events with the modifier state. Everything that depends only on the
+// data, the axes and the colours is painted once into a cached pixmap; each paint blits that
+// pixmap and then runs the overlay hook, so moving a cursor bar costs a blit plus a bar.
+#pragma once
+
+#include <QColor>
+#include <QFont>
+#include <QPixmap>
+#include <QString>
+#include <QWidget>
+#include <functional>
+#include <vector>
+
+#include "ui/chart_geometry.h"
+
+class QPainter;
+
+namespace kvd {
+
+// One series of points with per-point X, Y, text label and colour. Minimum, maximum and sum of
+// Y are kept up to date while appending.
+class ChartSeries {
+ public:
+  void Clear();
+  void Append(double x, double y, const QString& label = QString(), QColor color = QColor());
+  int Count() const { return static_cast<int>(ys_.size()); }
+  // Point accessors; an index outside 0..Count()-1 gives 0 / an empty text.
+  double XValue(int n) const;
+  double YValue(int n) const;
+  QString Label(int n) const;
+  QColor Color(int n) const;
+  // Over all points; 0 for an empty series.
+  double MinY() const;
+  double MaxY() const;
+  double SumY() const { return sum_; }
+  const std::vector<double>& Xs() const { return xs_; }
+  const std::vector<double>& Ys() const { return ys_; }
+
+ private:
+  std::vector<double> xs_;
+  std::vector<double> ys_;
+  std::vector<QString> labels_;
+  std::vector<QColor> colors_;
+  double min_ = 0.0;
+  double max_ = 0.0;
+  double sum_ = 0.0;
+};
+
+// Drawing style of a series.
+struct ChartSeriesStyle {
+  bool visible = true;
+  QColor line_color = Qt::green;
+  int line_width = 1;
+  bool line_visible = true;  // false = no connecting line (pen style none)
+  bool markers_visible = true;
+  QColor marker_color = Qt::green;
+  int marker_pen_width = 1;
+  int marker_size = 1;  // half side: a marker spans x - size .. x + size
+  bool value_labels_visible = false;
+  QColor value_label_font_color = Qt::gray;
+  QColor value_label_frame_color = Qt::green;
+  QColor value_label_background = Qt::black;
+  int value_label_decimals = 0;
+};
+
+// Colours of the chart itself.
+struct ChartColors {
+  QColor background = Qt::black;
+  QColor left_grid = Qt::darkGray;
+  QColor left_ticks = Qt::darkGray;
+  QColor left_labels = Qt::yellow;
+  QColor bottom_grid = Qt::darkGray;
+  QColor bottom_ticks = Qt::darkGray;
+  QColor bottom_labels = Qt::yellow;
+};
+
+// What a mouse handler is told: position in widget pixels and the shift state.
+struct ChartMouseEvent {
+  enum Button : unsigned { kLeft = 1, kRight = 2, kMiddle = 4 };
+  int x = 0;
+  int y = 0;
+  bool shift = false;
+  bool ctrl = false;
+  bool alt = false;
+  unsigned buttons = 0;  // buttons held (for a press: including the one pressed)
+  unsigned button = 0;   // the button that changed (press / release); 0 for a move
+  bool double_click = false;
+};
+
+// The canvas the draw hooks get: enough to fill boxes and draw bars and lines in pixel space.
+class ChartCanvas {
+ public:
+  explicit ChartCanvas(QPainter& painter) : painter_(painter) {}
+  void SetBrushColor(QColor color) { brush_ = color; }
+  void SetPenColor(QColor color) { pen_ = color; }
+  // Fills the rectangle with corners (x1, y1) and (x2, y2), both included, in the brush colour.
+  void FillRect(int x1, int y1, int x2, int y2);
+  // Outlines the same rectangle in the pen colour.
+  void FrameRect(int x1, int y1, int x2, int y2);
+  void Line(int x1, int y1, int x2, int y2);
+
+ private:
+  QPainter& painter_;
+  QColor brush_ = Qt::white;
+  QColor pen_ = Qt::white;
+};
+
+class Chart : public QWidget {
+  Q_OBJECT
+ public:
+  using DrawHook = std::function<void(ChartCanvas&, const ChartGeometry&)>;
+  using MouseHandler = std::function<void(const ChartMouseEvent&)>;
+
+  explicit Chart(QWidget* parent = nullptr);
+  ~Chart() override;
+
+  // Series are owned by the chart; indices 0..SeriesCount()-1. Changing points through
+  // Series(n) must be followed by DataChanged() (or any Set* call) to be seen.
+  int AddSeries();
+  int SeriesCount() const { return static_cast<int>(series_.size()); }
+  ChartSeries& Series(int n) { return series_.at(n).points; }
+  const ChartSeries& Series(int n) const { return series_.at(n).points; }
+  const ChartSeriesStyle& Style(int n) const { return series_.at(n).style; }
+  void SetStyle(int n, const ChartSeriesStyle& style);
+  void DataChanged();
+
+  // Left axis: a fixed range (ends in any order).
+  void SetLeftAxisRange(double minimum, double maximum);
+  double LeftAxisMinimum() const { return geometry_.YMin(); }
+  double LeftAxisMaximum() const { return geometry_.YMax(); }
+  // Pixel positions of the left axis ends and of the bottom axis, for the current size.
+  int LeftAxisTopPixel() const { return geometry_.LeftAxisTop(); }
+  int LeftAxisBottomPixel() const { return geometry_.LeftAxisBottom(); }
+  int BottomAxisPixel() const { return geometry_.BottomAxisY(); }
+  // Pixel X of point n of a series; the index of the point of a series under (x, y) or -1.
+  int PointPixelX(int series, int n) const;
+  int PointPixelY(int series, int n) const;
+  int PointUnderMouse(int series, int x, int y) const;
+  const ChartGeometry& Geometry() const { return geometry_; }
+
+  void SetColors(const ChartColors& colors);
+  const ChartColors& Colors() const { return colors_; }
+  void SetGridVisible(bool visible);
+  void SetLabelFont(const QFont& font);
+
+  // Hint shown for the pointer (empty = none).
+  void SetHint(const QString& text);
+  QString Hint() const { return hint_; }
+
+  // Painted into the cache after the series (things that change with the data only).
+  void SetAfterDrawHook(DrawHook hook);
+  // Painted on every paint over the cached picture (cursor, marks).
+  void SetOverlayHook(DrawHook hook);
+  // Repaints the cached picture and the overlay on the next paint.
+  void RequestRedraw();
+  // Repaints only the overlay on the next paint.
+  void RequestOverlayRedraw();
+
+  void SetMousePressHandler(MouseHandler handler) { on_press_ = std::move(handler); }
+  void SetMouseMoveHandler(MouseHandler handler) { on_move_ = std::move(handler); }
+  void SetMouseReleaseHandler(MouseHandler handler) { on_release_ = std::move(handler); }
+  void SetDoubleClickHandler(MouseHandler handler) { on_double_ = std::move(handler); }
+
+  QSize sizeHint() const override { return QSize(600, 120); }
+  QSize minimumSizeHint() const override { return QSize(60, 40); }
+
+  // Number of times the cached picture was rebuilt (for tests and measurements).
+  int CacheRebuilds() const { return cache_rebuilds_; }
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+  void mouseDoubleClickEvent(QMouseEvent* event) override;
+  bool event(QEvent* event) override;
+
+ private:
+  struct SeriesEntry {
+    ChartSeries points;
+    ChartSeriesStyle style;
+  };
+
+  void UpdateGeometry();
+  void RebuildCache();
+  void PaintBase(QPainter& painter);
+  void PaintLeftAxis(QPainter& painter);
+  void PaintBottomAxis(QPainter& painter);
+  void PaintSeries(QPainter& painter, const SeriesEntry& entry);
+  void PaintValueLabels(QPainter& painter, const SeriesEntry& entry);
+  QString FormatAxisValue(double value, int decimals) const;
+  ChartMouseEvent MakeEvent(const QMouseEvent* event, bool double_click) const;
+
+  std::vector<SeriesEntry> series_;
+  ChartGeometry geometry_;
+  ChartColors colors_;
+  QFont label_font_;
+  bool grid_visible_ = true;
+  QString hint_;
+  DrawHook after_draw_;
+  DrawHook overlay_;
+  MouseHandler on_press_;
+  MouseHandler on_move_;
+  MouseHandler on_release_;
+  MouseHandler on_double_;
+  QPixmap cache_;
+  bool cache_valid_ = false;
+  int cache_rebuilds_ = 0;
+};
+
+}  // namespace kvd
