@@ -103,6 +103,7 @@ class DiagSession {
   SessionUi& ui_;
   SessionMenus menus_;
   bool inPollStep_ = false;
+  bool connecting_ = false;
 };
 
 }  // namespace kvd

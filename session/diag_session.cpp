@@ -1,0 +1,360 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Opening and closing the session with the ECU, and the poll step.
+#include "session/diag_session.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+
+#include "data/history.h"
+#include "data/parameters.h"
+#include "session/response_codes.h"
+
+namespace kvd {
+
+namespace {
+
+// Line settings and read time-outs of the whole session.
+constexpr uint32_t kBaudRate = 10400;
+constexpr uint32_t kTimeoutMultiplier = 5;
+constexpr uint32_t kTimeoutConstant = 100;
+
+constexpr int32_t kConnectAttempts = 10;
+constexpr uint32_t kAttemptPauseMs = 250;
+constexpr uint32_t kQuietLineLimitMs = 5000;
+constexpr uint32_t kStepPauseMs = 200;
+
+// Clears the flag when the scope ends, also when a hook throws.
+class ScopedFlag {
+ public:
+  explicit ScopedFlag(bool& flag) : flag_(flag) { flag_ = true; }
+  ~ScopedFlag() { flag_ = false; }
+  ScopedFlag(const ScopedFlag&) = delete;
+  ScopedFlag& operator=(const ScopedFlag&) = delete;
+
+ private:
+  bool& flag_;
+};
+
+}  // namespace
+
+DiagSession::DiagSession(KwpLink& link, HistoryStore& history, Clock& clock, SessionUi& ui)
+    : link_(link), history_(history), clock_(clock), ui_(ui) {}
+
+void DiagSession::ShowLinkState(LinkState state) {
+  std::string text;
+  switch (state) {
+    case LinkState::Offline:
+      text = "OFF-LINE";
+      break;
+    case LinkState::Online:
+      text = "ON-LINE";
+      break;
+    case LinkState::Connecting:
+      text = "Соединение " + std::to_string(ConnectAttempt);
+      break;
+  }
+  ui_.ShowLinkState(state, text);
+}
+
+bool DiagSession::Connect() {
+  if (!AutoConnect) {
+    AutoConnect = true;
+    return false;
+  }
+  if (connecting_) return false;
+  ScopedFlag connecting(connecting_);
+  ConnectAttempt = 0;
+  PollEnabled = false;
+
+  SerialPort& port = link_.Port();
+  if (!port.IsOpen()) {
+    const int32_t opened = ComDevice.empty() ? port.OpenPort(ComPort) : port.OpenDevice(ComDevice);
+    if (opened != kPortOk) {
+      std::string name = ComDevice.empty() ? "COM" + std::to_string(ComPort) : ComDevice;
+      ui_.ShowMessage("Не удалось открыть порт " + name + ". Выберите другой порт.");
+      return false;
+    }
+  }
+  port.SetReadTimeouts(0, kTimeoutMultiplier, kTimeoutConstant);
+  port.SetLineParameters(kBaudRate, 8, 0, 1);
+
+  ui_.ShowConnectBox(kConnectBoxText);
+  for (int32_t attempt = 1; attempt <= kConnectAttempts; ++attempt) {
+    ui_.ProcessMessages();
+    if (ui_.ConnectBoxCancelled()) break;
+    ConnectAttempt = attempt;
+    ShowLinkState(LinkState::Connecting);
+    ui_.ProcessMessages();
+    if (OpenSession()) {
+      if (Paused) miPauseClick(PauseSender::None);
+      ui_.SetActuatorPanel(true);
+      Connected = true;
+      PollEnabled = true;
+      menus_.ParamsEnabled = true;
+      menus_.PauseEnabled = true;
+      menus_.StopEnabled = true;
+      menus_.OpenDiagDataEnabled = false;
+      ShowLinkState(LinkState::Online);
+      menus_.ConnectCaption = "Прервать";
+      ApplyMenus();
+      ui_.CloseConnectBox();
+      return true;
+    }
+    clock_.Sleep(kAttemptPauseMs);
+  }
+  ui_.CloseConnectBox();
+  ShowLinkState(LinkState::Offline);
+  ui_.ShowMessage(kConnectFailedText);
+  return false;
+}
+
+bool DiagSession::OpenSession() {
+  if (Connected) return false;
+  SerialPort& port = link_.Port();
+
+  // Wait until the line carries nothing but zero bytes, at most a little over five seconds.
+  const uint32_t start = clock_.TickCount();
+  std::array<uint8_t, 256> noise{};
+  for (;;) {
+    noise.fill(0);
+    port.ReadBytes(static_cast<uint32_t>(noise.size()), noise.data());
+    uint32_t sum = 0;
+    for (uint8_t b : noise) sum += b;
+    if (sum == 0) break;
+    if (static_cast<uint32_t>(clock_.TickCount() - start) > kQuietLineLimitMs) break;
+  }
+
+  link_.TargetAddress = 0x10;
+  const auto& answer = link_.ResponseBuffer;
+  bool ok = link_.KwpTransaction(KwpRequest{0x81}, 0, 1) == kKwpPositive &&
+            link_.ResponseDataLength == 3 && answer[1] == 0x6B && answer[2] == 0x8F;
+  if (ok) {
+    clock_.Sleep(kStepPauseMs);
+    ok = link_.KwpTransaction(KwpRequest{0x10, 0x81, 0x0A}, 0, 50) == kKwpPositive &&
+         link_.ResponseDataLength == 2 && answer[1] == 0x81;
+  }
+  if (ok) {
+    clock_.Sleep(kStepPauseMs);
+    ok = link_.KwpTransaction(KwpRequest{0x3E, 0x01}, 0, 50) == kKwpPositive;
+  }
+  if (!ok) {
+    Disconnect();
+    return false;
+  }
+  return true;
+}
+
+void DiagSession::StopSession() {
+  if (!Connected) return;
+  link_.KwpTransaction(KwpRequest{0x20}, 0, 250);
+  link_.Port().SetReadTimeouts(0, kTimeoutMultiplier, kTimeoutConstant);
+  link_.Port().SetLineParameters(kBaudRate, 8, 0, 1);
+  link_.KwpTransaction(KwpRequest{0x82}, 0, 250);
+  Connected = false;
+}
+
+void DiagSession::Disconnect() {
+  PollEnabled = false;
+  StopSession();
+  Connected = false;
+  if (Tag & kErrListShown) {
+    ui_.CloseTroubleCodeList();
+    Tag &= ~kErrListShown;
+  }
+  if (Tag & kBlmShown) {
+    ui_.CloseLearnMemory();
+    Tag &= ~kBlmShown;
+  }
+  menus_.ParamsEnabled = false;
+  ui_.SetActuatorPanel(false);
+  if (!Paused) miPauseClick(PauseSender::None);
+  menus_.PauseEnabled = false;
+  menus_.StopEnabled = false;
+  menus_.OpenDiagDataEnabled = true;
+  menus_.ConnectCaption = "Уст.связь";
+  ApplyMenus();
+  ShowLinkState(LinkState::Offline);
+}
+
+void DiagSession::miConnectClick() {
+  if (connecting_) return;  // the menu was chosen while the connect box pumps messages
+  if (Connected) {
+    Disconnect();
+    return;
+  }
+  history_.Reset();
+  Connect();
+}
+
+void DiagSession::miPauseClick(PauseSender sender) {
+  if (sender == PauseSender::Pause) PauseMode = 0;
+  if (sender == PauseSender::Stop) PauseMode = 1;
+  if (Paused) {
+    menus_.PauseCaption = "Пауза";
+    menus_.StopCaption = "Стоп";
+    menus_.PauseEnabled = true;
+    menus_.StopEnabled = true;
+    menus_.NavigationEnabled = false;
+  } else {
+    if (sender == PauseSender::Pause) {
+      menus_.PauseCaption = "Продолжить";
+      menus_.StopEnabled = false;
+    } else if (sender == PauseSender::Stop) {
+      menus_.StopCaption = "Продолжить";
+      menus_.PauseEnabled = false;
+    }
+    menus_.NavigationEnabled = true;
+  }
+  Paused = !Paused;
+  ApplyMenus();
+}
+
+void DiagSession::FormShow() {
+  Paused = false;
+  menus_.PauseCaption = "Пауза";
+  menus_.StopCaption = "Стоп";
+  menus_.PauseEnabled = true;
+  menus_.StopEnabled = true;
+  menus_.NavigationEnabled = false;
+  ApplyMenus();
+}
+
+void DiagSession::FormClose() {
+  if (ui_.ActuatorControlChecked()) ui_.ReleaseActuatorControl();
+  Disconnect();
+  link_.Port().ClosePort();
+}
+
+// ---------------------------------------------------------------------------------------
+// Poll cycle
+
+int32_t DiagSession::AnswerLength() const {
+  return std::clamp<int32_t>(link_.ResponseDataLength, 0,
+                             static_cast<int32_t>(link_.ResponseBuffer.size()));
+}
+
+uint8_t DiagSession::AnswerByte(int32_t i) const {
+  return i >= 0 && i < AnswerLength() ? link_.ResponseBuffer[static_cast<size_t>(i)] : 0;
+}
+
+void DiagSession::LinkLost(const char* service) {
+  Disconnect();
+  ui_.ShowMessage(LinkLostMessage(service));
+}
+
+void DiagSession::PollStep() {
+  // A message box of a previous tick may pump the tick that is due now: ignore it.
+  if (inPollStep_) return;
+  if (!PollEnabled) return;
+  ScopedFlag running(inPollStep_);
+  ++TickCount;
+
+  if (!Connected) {
+    PollEnabled = false;
+    if (!Connect()) Disconnect();
+    return;
+  }
+  if (Paused && PauseMode == 1) {
+    if (link_.KwpRetry(KwpRequest{0x3E, 0x01}) != kKwpPositive) LinkLost(kSvcTesterPresent);
+    return;
+  }
+  if (Tag & kClearRequested) {
+    ClearTroubleCodes();
+    return;
+  }
+  PollSlot = PollSlot >= 2 ? 0 : PollSlot + 1;
+  if (!(Tag & kErrListShown)) PollSlot = 0;
+  switch (PollSlot) {
+    case 0:
+      ReadLiveData();
+      break;
+    case 1:
+      ReadTroubleCodes();
+      break;
+    default:
+      break;  // idle slot: the ECU gets a rest from the list's requests
+  }
+}
+
+void DiagSession::ClearTroubleCodes() {
+  int32_t result = kKwpNoResponse;
+  for (int32_t attempt = 0; attempt < 5; ++attempt) {
+    result = link_.KwpTransaction(KwpRequest{0x14, 0x00, 0x00}, 0, 150);
+    if (result == kKwpPositive) break;
+  }
+  if (result == kKwpPositive) {
+    Tag &= ~kClearRequested;
+  } else if (result < 0) {
+    ui_.ShowMessage(KwpErrorMessage(kSvcClearDiagnosticInformation));
+  } else {
+    ui_.ShowMessage(ResponseCodeText(link_.ResponseBuffer[2]));
+  }
+}
+
+void DiagSession::ReadLiveData() {
+  if (link_.KwpRetry(KwpRequest{0x21, 0x01}) != kKwpPositive) {
+    LinkLost(kSvcReadDataByLocalIdentifier);
+    return;
+  }
+  const int32_t length = AnswerLength();
+  if (length != kLiveDataLength) {
+    ui_.SetStatusWarning((TickCount & 1) ? std::string(kWrongLengthText)
+                                         : std::string(kWrongLengthBlankCount, ' '));
+  }
+  ErrorMask = uint32_t{AnswerByte(6)} << 24 | uint32_t{AnswerByte(7)} << 16 |
+              uint32_t{AnswerByte(8)} << 8 | uint32_t{AnswerByte(9)};
+
+  // A short answer is recorded with zeros where its bytes are missing, never with the
+  // bytes a previous answer left in the buffer.
+  std::array<uint8_t, kLiveDataLength> block{};
+  std::copy_n(link_.ResponseBuffer.begin(), std::min(length, kLiveDataLength), block.begin());
+  history_.Append(block.data());
+
+  if (ui_.ActuatorControlChecked() && TickCount % 5 == 0) {
+    ui_.RefreshActuator();
+    if (!Connected) return;  // the actuator read lost the link and closed the session
+  }
+  if (ui_.AdcShown()) ReadAdcChannels();
+}
+
+void DiagSession::ReadAdcChannels() {
+  if (link_.KwpRetry(KwpRequest{0x21, 0x03}) != kKwpPositive) {
+    LinkLost(kSvcReadDataByLocalIdentifier);
+    return;
+  }
+  struct Channel {
+    int32_t byte;
+    double scale;
+    int32_t decimals;
+  };
+  static constexpr std::array<Channel, kAdcChannelCount> kChannels = {{
+      {4, 5.0 / 256, 3},   // ДМРВ
+      {7, 5.0 / 256, 3},   // ДПДЗ
+      {2, 5.0 / 256, 3},   // ДД
+      {6, 1.25 / 256, 3},  // ДК
+      {3, 5.0 / 256, 3},   // ДТОЖ
+      {5, 0.093, 2},       // АКБ
+  }};
+  AdcTexts texts;
+  const int32_t length = AnswerLength();
+  for (size_t i = 0; i < kChannels.size(); ++i) {
+    const Channel& c = kChannels[i];
+    if (c.byte >= length) continue;  // the answer ended before this channel
+    texts[i] = FormatFixed(link_.ResponseBuffer[static_cast<size_t>(c.byte)] * c.scale, 4,
+                           c.decimals, DecimalSeparator);
+  }
+  ui_.ShowAdcValues(texts);
+}
+
+void DiagSession::ReadTroubleCodes() {
+  if (link_.KwpRetry(KwpRequest{0x18, 0x00, 0x00, 0x00}) != kKwpPositive) {
+    LinkLost(kSvcReadDtcByStatus);
+    return;
+  }
+  ui_.TroubleCodesRead(
+      std::span<const uint8_t>(link_.ResponseBuffer.data(), static_cast<size_t>(AnswerLength())),
+      ErrorMask);
+}
+
+}  // namespace kvd
