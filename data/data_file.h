@@ -1,0 +1,83 @@
+// The diagnostic data file (.kdd): a 520-byte head with the family signature, then the
+// history records exactly as they lie in the store.
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+
+#include "data/history.h"
+
+namespace kvd {
+
+inline constexpr int32_t kDataFileHeadSize = 520;
+inline constexpr int32_t kSignatureSize = 8;
+// "KVG", 01 00 00 00, then the family byte (01 for the family of the diagnostic window).
+inline constexpr std::array<uint8_t, kSignatureSize> kDataFileSignature = {0x4B, 0x56, 0x47, 0x01,
+                                                                           0x00, 0x00, 0x00, 0x01};
+// Family byte (signature byte 7) of the families 0..7, in the order they are compared.
+inline constexpr std::array<uint8_t, 8> kFamilySignatureBytes = {0x02, 0x01, 0x0A, 0x28,
+                                                                 0x14, 0x15, 0x1F, 0x32};
+inline constexpr int32_t kDiagnosticFamily = 1;
+
+// The program's messages about files (UTF-8, "%s" = the file name).
+inline constexpr const char* kMsgFileCreateFailed = "Ошибка при создании файла %s";
+inline constexpr const char* kMsgFileOpenFailed = "Ошибка при открытии файла %s";
+inline constexpr const char* kMsgFileIncompatible = "Файл %s имеет несовместимый формат данных!";
+
+// A file error; what() is the program's message with the file name, UTF-8.
+class DataFileError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// The message pattern with %s replaced by the file name (UTF-8).
+std::string FileMessage(const char* pattern, const std::filesystem::path& file);
+// The file name as UTF-8 text.
+std::string PathText(const std::filesystem::path& file);
+
+// The family 0..7 whose signature equals the eight bytes, -1 for none.
+int32_t FamilyOfSignature(const uint8_t* head8);
+
+// The launcher's head check: the family 0..7 of a data file. Throws DataFileError with
+// the open message when the file cannot be read and with the incompatible-format
+// message when it is shorter than the head or its signature is unknown.
+int32_t ReadDataFileFamily(const std::filesystem::path& file);
+
+// What a successful open found.
+struct DataFileInfo {
+  int32_t Records = 0;         // records now in the store
+  int64_t FileRecords = 0;     // whole records the file holds
+  bool Truncated = false;      // the file held more records than the store: cut at capacity
+  bool PartialRecord = false;  // a trailing partial record was ignored
+};
+
+// Opens a data file into the store (signature of the diagnostic family, all eight
+// bytes). On success the store holds the file's records (Load); a file with more
+// records than the store is cut at the capacity. Throws DataFileError and leaves the
+// store untouched when the file cannot be opened, is shorter than the head or has
+// another signature.
+DataFileInfo ReadDataFile(const std::filesystem::path& file, HistoryStore& store);
+
+// Writes the records of range (clamped to the history) as a data file: the head, then
+// the records unchanged. The file is written beside the target under a temporary name
+// and renamed over it, so a failed write leaves an existing file as it was. Throws
+// DataFileError with the create message on any failure.
+void WriteDataFile(const std::filesystem::path& file, const HistoryStore& store, RecordRange range);
+
+// The same for n raw records (n x 44 bytes).
+void WriteDataFile(const std::filesystem::path& file, const uint8_t* records, int32_t n);
+
+// Writes bytes to file through a temporary file in the same folder that is renamed over
+// the target. Returns false (nothing at the target changed) on any failure.
+bool WriteFileReplacing(const std::filesystem::path& file, const void* head, size_t headSize,
+                        const void* body, size_t bodySize);
+
+// Whether a chosen save name asks for the text export: its extension, upper-cased, is
+// ".TXT".
+bool IsTextExportName(const std::filesystem::path& file);
+
+}  // namespace kvd
