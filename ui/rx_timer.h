@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QObject>
+#include <QPointer>
 #include <QThread>
 #include <QTimer>
 #include <cstdint>
