@@ -59,6 +59,15 @@ struct RecordRange {
   bool operator==(const RecordRange&) const = default;
 };
 
+// The part of range that lies within 0..count-1 (Count 0 when nothing does).
+inline RecordRange ClampRange(RecordRange r, int32_t count) {
+  const int64_t first = r.First < 0 ? 0 : (r.First > count ? count : r.First);
+  int64_t end = int64_t{r.First} + (r.Count > 0 ? r.Count : 0);
+  if (end > count) end = count;
+  if (end < first) end = first;
+  return RecordRange{static_cast<int32_t>(first), static_cast<int32_t>(end - first)};
+}
+
 // The store. Owned by the diagnostic window; all calls on one thread. The store knows
 // nobody who shows it: it reports through the callbacks below.
 class HistoryStore {

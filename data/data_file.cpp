@@ -1,0 +1,157 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "data/data_file.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <random>
+#include <system_error>
+
+namespace kvd {
+
+namespace fs = std::filesystem;
+
+std::string PathText(const fs::path& file) {
+  const std::u8string u = file.u8string();
+  return std::string(u.begin(), u.end());
+}
+
+std::string FileMessage(const char* pattern, const fs::path& file) {
+  std::string msg(pattern);
+  const size_t at = msg.find("%s");
+  if (at != std::string::npos) msg.replace(at, 2, PathText(file));
+  return msg;
+}
+
+int32_t FamilyOfSignature(const uint8_t* head8) {
+  if (std::memcmp(head8, kDataFileSignature.data(), kSignatureSize - 1) != 0) return -1;
+  for (size_t i = 0; i < kFamilySignatureBytes.size(); ++i)
+    if (head8[kSignatureSize - 1] == kFamilySignatureBytes[i]) return static_cast<int32_t>(i);
+  return -1;
+}
+
+namespace {
+
+// Reads up to n bytes; returns how many arrived.
+size_t ReadSome(std::ifstream& in, uint8_t* to, size_t n) {
+  in.read(reinterpret_cast<char*>(to), static_cast<std::streamsize>(n));
+  return static_cast<size_t>(in.gcount());
+}
+
+// Opens a data file and reads its head; throws the open or incompatible-format message.
+// Returns the file size.
+uintmax_t OpenHead(const fs::path& file, std::ifstream& in, uint8_t (&head)[kDataFileHeadSize]) {
+  std::error_code ec;
+  if (fs::is_directory(file, ec)) throw DataFileError(FileMessage(kMsgFileOpenFailed, file));
+  in.open(file, std::ios::binary);
+  if (!in.is_open()) throw DataFileError(FileMessage(kMsgFileOpenFailed, file));
+  in.seekg(0, std::ios::end);
+  const std::streamoff end = in.tellg();
+  in.seekg(0, std::ios::beg);
+  if (end < 0 || !in) throw DataFileError(FileMessage(kMsgFileOpenFailed, file));
+  // A file shorter than the head is not a data file, whatever its first bytes say.
+  if (end < kDataFileHeadSize || ReadSome(in, head, kDataFileHeadSize) != kDataFileHeadSize)
+    throw DataFileError(FileMessage(kMsgFileIncompatible, file));
+  return static_cast<uintmax_t>(end);
+}
+
+}  // namespace
+
+int32_t ReadDataFileFamily(const fs::path& file) {
+  std::ifstream in;
+  uint8_t head[kDataFileHeadSize];
+  OpenHead(file, in, head);
+  const int32_t family = FamilyOfSignature(head);
+  if (family < 0) throw DataFileError(FileMessage(kMsgFileIncompatible, file));
+  return family;
+}
+
+DataFileInfo ReadDataFile(const fs::path& file, HistoryStore& store) {
+  std::ifstream in;
+  uint8_t head[kDataFileHeadSize];
+  const uintmax_t size = OpenHead(file, in, head);
+  if (std::memcmp(head, kDataFileSignature.data(), kSignatureSize) != 0)
+    throw DataFileError(FileMessage(kMsgFileIncompatible, file));
+
+  DataFileInfo info;
+  const uintmax_t body = size - kDataFileHeadSize;
+  info.FileRecords = static_cast<int64_t>(body / kRecordSize);
+  info.PartialRecord = body % kRecordSize != 0;
+  info.Truncated = info.FileRecords > kHistoryCapacity;
+  const int64_t wanted = std::min<int64_t>(info.FileRecords, kHistoryCapacity);
+  // The records go straight into the store; a short read uses what arrived.
+  const size_t got =
+      ReadSome(in, store.WritableRecords(), static_cast<size_t>(wanted) * kRecordSize);
+  info.Records = static_cast<int32_t>(got / kRecordSize);
+  store.Load(info.Records);
+  return info;
+}
+
+bool WriteFileReplacing(const fs::path& file, const void* head, size_t headSize, const void* body,
+                        size_t bodySize) {
+  std::error_code ec;
+  if (file.empty() || fs::is_directory(file, ec)) return false;
+  const fs::path dir = file.parent_path();
+  if (!dir.empty() && !fs::is_directory(dir, ec)) return false;
+
+  // A name of our own beside the target, so the rename stays on one file system.
+  static std::atomic<uint32_t> counter{0};
+  std::random_device rd;
+  const auto ticks =
+      static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+  fs::path temp;
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    const uint64_t tag = (uint64_t{rd()} << 20) ^ ticks ^ (uint64_t{counter++} << 8);
+    fs::path name = file.filename();
+    name += ".tmp" + std::to_string(tag % 100000000);
+    temp = dir / name;
+    if (!fs::exists(temp, ec)) break;
+    temp.clear();
+  }
+  if (temp.empty()) return false;
+
+  bool ok = false;
+  {
+    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+    if (out.is_open()) {
+      if (headSize)
+        out.write(static_cast<const char*>(head), static_cast<std::streamsize>(headSize));
+      if (bodySize)
+        out.write(static_cast<const char*>(body), static_cast<std::streamsize>(bodySize));
+      out.flush();
+      ok = out.good();
+      out.close();
+      ok = ok && !out.fail();
+    }
+  }
+  if (ok) {
+    fs::rename(temp, file, ec);
+    ok = !ec;
+  }
+  if (!ok) fs::remove(temp, ec);
+  return ok;
+}
+
+void WriteDataFile(const fs::path& file, const uint8_t* records, int32_t n) {
+  uint8_t head[kDataFileHeadSize] = {};
+  std::memcpy(head, kDataFileSignature.data(), kSignatureSize);
+  const size_t bytes = n > 0 ? static_cast<size_t>(n) * kRecordSize : 0;
+  if (!WriteFileReplacing(file, head, sizeof head, records, bytes))
+    throw DataFileError(FileMessage(kMsgFileCreateFailed, file));
+}
+
+void WriteDataFile(const fs::path& file, const HistoryStore& store, RecordRange range) {
+  const RecordRange r = ClampRange(range, store.RecordCount());
+  WriteDataFile(file, store.RecordBytes() + static_cast<size_t>(r.First) * kRecordSize, r.Count);
+}
+
+bool IsTextExportName(const fs::path& file) {
+  std::string ext = PathText(file.extension());
+  for (char& c : ext) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return ext == ".TXT";
+}
+
+}  // namespace kvd

@@ -1,0 +1,129 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "data/history.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "data/parameters.h"
+
+namespace kvd {
+
+HistoryStore::HistoryStore(Clock& clock) : clock_(clock) {
+  base_ = MapHistoryBlock(kHistoryBlockBytes);
+  if (base_ == nullptr) throw std::bad_alloc();
+}
+
+HistoryStore::~HistoryStore() {
+  UnmapHistoryBlock(base_, kHistoryBlockBytes);
+}
+
+bool HistoryStore::Append(const uint8_t* dataBlock) {
+  if (recordCount_ >= kHistoryCapacity) {
+    // Recording stops when the store is full; what is stored stays as it is.
+    if (!fullReported_) {
+      fullReported_ = true;
+      if (onFull_) onFull_();
+    }
+    return false;
+  }
+  const uint32_t now = clock_.TickCount();
+  if (!started_) {
+    started_ = true;
+    startTick_ = now;
+  }
+  uint8_t* slot = base_ + static_cast<size_t>(recordCount_) * kRecordSize;
+  StoreLE32(slot, now - startTick_);
+  std::memcpy(slot + kRecordPayloadOffset, dataBlock + 2, kRecordPayloadSize);
+  const int32_t index = recordCount_++;
+  if (onAppend_) onAppend_(index);
+  return true;
+}
+
+void HistoryStore::Reset() {
+  recordCount_ = 0;
+  fullReported_ = false;
+}
+
+void HistoryStore::Load(int32_t n) {
+  Reset();
+  recordCount_ = std::clamp(n, 0, kHistoryCapacity);
+  // The marks come from the records: the first record carrying each bit holds the mark,
+  // further bits of the same kind (never written by this program) are dropped.
+  selectionStart_ = -1;
+  selectionEnd_ = -1;
+  for (int32_t i = 0; i < recordCount_; ++i) {
+    uint8_t* r = base_ + static_cast<size_t>(i) * kRecordSize;
+    uint32_t w = LoadLE32(r + 4);
+    if (w == 0) continue;
+    const uint32_t before = w;
+    if (w & kMarkStartBit) {
+      if (selectionStart_ < 0)
+        selectionStart_ = i;
+      else
+        w &= ~kMarkStartBit;
+    }
+    if (w & kMarkEndBit) {
+      if (selectionEnd_ < 0)
+        selectionEnd_ = i;
+      else
+        w &= ~kMarkEndBit;
+    }
+    if (w != before) StoreLE32(r + 4, w);
+  }
+}
+
+void HistoryStore::Load(const uint8_t* records, int32_t n) {
+  n = std::clamp(n, 0, kHistoryCapacity);
+  if (n > 0) std::memmove(base_, records, static_cast<size_t>(n) * kRecordSize);
+  Load(n);
+}
+
+const HistoryRecord* HistoryStore::RecordAt(int32_t index) const {
+  if (index < 0 || index >= recordCount_) return nullptr;
+  return reinterpret_cast<const HistoryRecord*>(base_ + static_cast<size_t>(index) * kRecordSize);
+}
+
+void HistoryStore::ClearMarkBit(int32_t index, uint32_t bit) {
+  if (index < 0 || index >= kHistoryCapacity) return;
+  uint8_t* r = base_ + static_cast<size_t>(index) * kRecordSize;
+  StoreLE32(r + 4, LoadLE32(r + 4) & ~bit);
+}
+
+bool HistoryStore::SetMark(int32_t& mark, uint32_t bit, int32_t index) {
+  if (index < 0 || index >= recordCount_) return false;
+  if (mark >= 0) ClearMarkBit(mark, bit);
+  mark = index;
+  uint8_t* r = base_ + static_cast<size_t>(index) * kRecordSize;
+  StoreLE32(r + 4, LoadLE32(r + 4) | bit);
+  return true;
+}
+
+bool HistoryStore::SetStartMark(int32_t index) {
+  return SetMark(selectionStart_, kMarkStartBit, index);
+}
+
+bool HistoryStore::SetEndMark(int32_t index) {
+  return SetMark(selectionEnd_, kMarkEndBit, index);
+}
+
+void HistoryStore::CancelSelection() {
+  if (selectionStart_ >= 0) ClearMarkBit(selectionStart_, kMarkStartBit);
+  if (selectionEnd_ >= 0) ClearMarkBit(selectionEnd_, kMarkEndBit);
+  selectionStart_ = -1;
+  selectionEnd_ = -1;
+}
+
+bool HistoryStore::HasSelection() const {
+  return selectionStart_ >= 0 && selectionStart_ < recordCount_ && selectionEnd_ >= 0 &&
+         selectionEnd_ < recordCount_;
+}
+
+std::optional<RecordRange> HistoryStore::SelectedRange() const {
+  if (!HasSelection()) return std::nullopt;
+  const int32_t first = std::min(selectionStart_, selectionEnd_);
+  const int32_t last = std::max(selectionStart_, selectionEnd_);
+  return RecordRange{first, last - first + 1};
+}
+
+}  // namespace kvd
