@@ -24,6 +24,7 @@ class ChartGeometry;
 class ChartSeries;
 struct ChartMouseEvent;
 class HistoryStore;
+struct ParameterDescriptor;
 class GraphLamp;
 
 // State shared by all panes of one window (one instance, owned by the window).
@@ -72,6 +73,12 @@ class TfrmGraph : public QFrame {
   double ReciprocalNumerator = 0.0;
   double Multiplier = 1.0;
   double RawOffset = 0.0;
+
+  // Copies the decoding fields (RecordPosition, Decimals, Mask and the five scaling numbers) of a
+  // descriptor; ValueType is applied separately with SetValueType.
+  void SetDecoding(const ParameterDescriptor& descriptor);
+  // The decoding fields as a descriptor (no name, no default range).
+  ParameterDescriptor Descriptor() const;
 
   // --- Callbacks (each receives the pane).
   PaneCallback OnCursorMoved;       // after a Shift+click moved the cursor
@@ -168,7 +175,6 @@ class TfrmGraph : public QFrame {
   void UpdateIndicatorAtCursor();
   void ShowIndicatorValue(double value, bool has_record);
   QString IndicatorTextFor(double value) const;
-  double DecodeRecord(int32_t index) const;
   int32_t RecordCount() const;
   void PaintAfterSeries(ChartCanvas& canvas, const ChartGeometry& geometry);
   void PaintOverlay(ChartCanvas& canvas, const ChartGeometry& geometry);
@@ -181,6 +187,8 @@ class TfrmGraph : public QFrame {
 
   int32_t newest_shown_index_ = 0;
   int32_t cursor_index_ = 0;
+  int32_t start_point_ = -1;  // mark positions found by the last refill
+  int32_t end_point_ = -1;
   double scale_low_ = 0.0;
   double scale_high_ = 100.0;
   double saved_scale_low_ = 0.0;

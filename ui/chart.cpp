@@ -1,0 +1,515 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "ui/chart.h"
+
+#include <QCursor>
+#include <QEvent>
+#include <QFontMetrics>
+#include <QHelpEvent>
+#include <QLocale>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPen>
+#include <QPoint>
+#include <QToolTip>
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace kvd {
+namespace {
+
+constexpr int kTickLength = 4;
+constexpr int kLabelGap = 3;
+constexpr int kRightMargin = 8;
+constexpr int kValueLabelLift = 12;  // pixels between a point and the bottom of its value label
+
+// A "nice" tick step (1, 2 or 5 times a power of ten) of at least `raw`.
+double NiceStep(double raw) {
+  if (!(raw > 0.0) || !std::isfinite(raw)) return 1.0;
+  const double power = std::pow(10.0, std::floor(std::log10(raw)));
+  for (const double f : {1.0, 2.0, 5.0, 10.0}) {
+    if (f * power >= raw * (1.0 - 1e-9)) return f * power;
+  }
+  return 10.0 * power;
+}
+
+int DecimalsForStep(double step) {
+  if (!(step > 0.0) || step >= 1.0) return 0;
+  return std::clamp(static_cast<int>(std::ceil(-std::log10(step) - 1e-9)), 0, 10);
+}
+
+QPen CosmeticPen(const QColor& color, int width = 1, Qt::PenStyle style = Qt::SolidLine) {
+  QPen pen(color);
+  pen.setWidth(width);
+  pen.setStyle(style);
+  pen.setCapStyle(Qt::SquareCap);
+  pen.setJoinStyle(Qt::MiterJoin);
+  return pen;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// ChartSeries
+
+void ChartSeries::Clear() {
+  xs_.clear();
+  ys_.clear();
+  labels_.clear();
+  colors_.clear();
+  min_ = max_ = sum_ = 0.0;
+}
+
+void ChartSeries::Append(double x, double y, const QString& label, QColor color) {
+  if (ys_.empty()) {
+    min_ = max_ = y;
+  } else {
+    min_ = std::min(min_, y);
+    max_ = std::max(max_, y);
+  }
+  sum_ += y;
+  xs_.push_back(x);
+  ys_.push_back(y);
+  labels_.push_back(label);
+  colors_.push_back(color);
+}
+
+double ChartSeries::XValue(int n) const {
+  return n >= 0 && n < Count() ? xs_[static_cast<std::size_t>(n)] : 0.0;
+}
+double ChartSeries::YValue(int n) const {
+  return n >= 0 && n < Count() ? ys_[static_cast<std::size_t>(n)] : 0.0;
+}
+QString ChartSeries::Label(int n) const {
+  return n >= 0 && n < Count() ? labels_[static_cast<std::size_t>(n)] : QString();
+}
+QColor ChartSeries::Color(int n) const {
+  return n >= 0 && n < Count() ? colors_[static_cast<std::size_t>(n)] : QColor();
+}
+double ChartSeries::MinY() const {
+  return ys_.empty() ? 0.0 : min_;
+}
+double ChartSeries::MaxY() const {
+  return ys_.empty() ? 0.0 : max_;
+}
+
+// ---------------------------------------------------------------------------------------------
+// ChartCanvas
+
+namespace {
+QRect RectFromCorners(int x1, int y1, int x2, int y2) {
+  return QRect(QPoint(std::min(x1, x2), std::min(y1, y2)),
+               QPoint(std::max(x1, x2), std::max(y1, y2)));
+}
+}  // namespace
+
+void ChartCanvas::FillRect(int x1, int y1, int x2, int y2) {
+  painter_.fillRect(RectFromCorners(x1, y1, x2, y2), brush_);
+}
+
+void ChartCanvas::FrameRect(int x1, int y1, int x2, int y2) {
+  const QRect r = RectFromCorners(x1, y1, x2, y2);
+  painter_.setPen(CosmeticPen(pen_));
+  painter_.setBrush(Qt::NoBrush);
+  // A one-pixel pen outlines width + 1 pixels: pass the inner size so both corners are included.
+  painter_.drawRect(r.x(), r.y(), r.width() - 1, r.height() - 1);
+}
+
+void ChartCanvas::Line(int x1, int y1, int x2, int y2) {
+  painter_.setPen(CosmeticPen(pen_));
+  painter_.drawLine(x1, y1, x2, y2);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Chart
+
+Chart::Chart(QWidget* parent) : QWidget(parent) {
+  setAttribute(Qt::WA_OpaquePaintEvent);
+  setMouseTracking(true);
+  label_font_ = font();
+  label_font_.setPixelSize(10);
+  geometry_.SetYRange(0.0, 100.0);
+  UpdateGeometry();
+}
+
+Chart::~Chart() = default;
+
+int Chart::AddSeries() {
+  series_.push_back(SeriesEntry{});
+  cache_valid_ = false;
+  return static_cast<int>(series_.size()) - 1;
+}
+
+void Chart::SetStyle(int n, const ChartSeriesStyle& style) {
+  series_.at(static_cast<std::size_t>(n)).style = style;
+  RequestRedraw();
+}
+
+void Chart::DataChanged() {
+  UpdateGeometry();
+  RequestRedraw();
+}
+
+void Chart::SetLeftAxisRange(double minimum, double maximum) {
+  geometry_.SetYRange(minimum, maximum);
+  UpdateGeometry();
+  RequestRedraw();
+}
+
+int Chart::PointPixelX(int series, int n) const {
+  if (series < 0 || series >= SeriesCount()) return 0;
+  return geometry_.XToPixel(Series(series).XValue(n));
+}
+
+int Chart::PointPixelY(int series, int n) const {
+  if (series < 0 || series >= SeriesCount()) return 0;
+  return geometry_.YToPixel(Series(series).YValue(n));
+}
+
+int Chart::PointUnderMouse(int series, int x, int y) const {
+  if (series < 0 || series >= SeriesCount()) return ChartGeometry::kNoPoint;
+  const ChartSeries& s = Series(series);
+  const int tolerance = std::max(3, Style(series).marker_size + Style(series).line_width + 1);
+  return geometry_.PointAt(s.Xs(), s.Ys(), x, y, tolerance);
+}
+
+void Chart::SetColors(const ChartColors& colors) {
+  colors_ = colors;
+  RequestRedraw();
+}
+
+void Chart::SetGridVisible(bool visible) {
+  grid_visible_ = visible;
+  RequestRedraw();
+}
+
+void Chart::SetLabelFont(const QFont& font) {
+  label_font_ = font;
+  UpdateGeometry();
+  RequestRedraw();
+}
+
+void Chart::SetHint(const QString& text) {
+  if (text == hint_) return;
+  hint_ = text;
+  setToolTip(text);
+  if (!isVisible() || !underMouse()) return;
+  if (text.isEmpty()) {
+    QToolTip::hideText();
+  } else {
+    QToolTip::showText(QCursor::pos(), text, this);
+  }
+}
+
+void Chart::SetAfterDrawHook(DrawHook hook) {
+  after_draw_ = std::move(hook);
+  RequestRedraw();
+}
+
+void Chart::SetOverlayHook(DrawHook hook) {
+  overlay_ = std::move(hook);
+  update();
+}
+
+void Chart::RequestRedraw() {
+  cache_valid_ = false;
+  update();
+}
+
+void Chart::RequestOverlayRedraw() {
+  update();
+}
+
+// Margins follow the label font and the widest label of the left axis; the X range follows the
+// points of the first series (the others are drawn on the same X scale).
+void Chart::UpdateGeometry() {
+  geometry_.SetSize(width(), height());
+  const QFontMetrics fm(label_font_);
+  ChartMargins m;
+  m.top = fm.height() / 2 + 2;
+  m.bottom = kTickLength + kLabelGap + fm.height();
+  m.right = kRightMargin;
+  geometry_.SetMargins(m);  // provisional: the ticks depend on the plot height only
+
+  const double lo = geometry_.YMin();
+  const double hi = geometry_.YMax();
+  const int max_ticks = std::max(2, geometry_.PlotHeight() / std::max(1, fm.height() + 6));
+  const double step = NiceStep((hi - lo) / max_ticks);
+  const int decimals = DecimalsForStep(step);
+  int widest = 0;
+  const double first = std::ceil(lo / step - 1e-9) * step;
+  for (int i = 0; i <= max_ticks + 1; ++i) {
+    const double v = first + i * step;
+    if (v > hi + step * 1e-9) break;
+    widest = std::max(widest, fm.horizontalAdvance(FormatAxisValue(v, decimals)));
+  }
+  m.left = widest + kTickLength + kLabelGap + 2;
+  geometry_.SetMargins(m);
+
+  double x_min = 0.0;
+  double x_max = 1.0;
+  if (!series_.empty() && series_.front().points.Count() > 0) {
+    const auto& xs = series_.front().points.Xs();
+    const auto [mn, mx] = std::minmax_element(xs.begin(), xs.end());
+    x_min = *mn;
+    x_max = *mx;
+  }
+  geometry_.SetXRange(x_min, x_max);
+}
+
+QString Chart::FormatAxisValue(double value, int decimals) const {
+  if (std::abs(value) < 1e-12) value = 0.0;  // no "-0"
+  return QLocale().toString(value, 'f', decimals);
+}
+
+void Chart::RebuildCache() {
+  const qreal ratio = devicePixelRatioF();
+  const QSize pixels(std::max(1, static_cast<int>(std::ceil(width() * ratio))),
+                     std::max(1, static_cast<int>(std::ceil(height() * ratio))));
+  if (cache_.size() != pixels) cache_ = QPixmap(pixels);
+  cache_.setDevicePixelRatio(ratio);
+  QPainter painter(&cache_);
+  PaintBase(painter);
+  cache_valid_ = true;
+  ++cache_rebuilds_;
+}
+
+void Chart::PaintBase(QPainter& painter) {
+  painter.fillRect(rect(), colors_.background);
+  painter.setFont(label_font_);
+  PaintLeftAxis(painter);
+  PaintBottomAxis(painter);
+
+  const QRect plot(QPoint(geometry_.PlotLeft(), geometry_.PlotTop()),
+                   QPoint(geometry_.PlotRight(), geometry_.PlotBottom()));
+  painter.save();
+  // Points may lie outside the axis range; they are cut at the plot area, with room for markers.
+  painter.setClipRect(plot.adjusted(-3, -3, 3, 3));
+  for (const SeriesEntry& entry : series_) {
+    if (entry.style.visible) PaintSeries(painter, entry);
+  }
+  painter.restore();
+  for (const SeriesEntry& entry : series_) {
+    if (entry.style.visible && entry.style.value_labels_visible) PaintValueLabels(painter, entry);
+  }
+  if (after_draw_) {
+    ChartCanvas canvas(painter);
+    after_draw_(canvas, geometry_);
+  }
+}
+
+void Chart::PaintLeftAxis(QPainter& painter) {
+  const QFontMetrics fm(label_font_);
+  const double lo = geometry_.YMin();
+  const double hi = geometry_.YMax();
+  const int max_ticks = std::max(2, geometry_.PlotHeight() / std::max(1, fm.height() + 6));
+  const double step = NiceStep((hi - lo) / max_ticks);
+  const int decimals = DecimalsForStep(step);
+  const int axis_x = geometry_.PlotLeft();
+  const double first = std::ceil(lo / step - 1e-9) * step;
+
+  QPen grid = CosmeticPen(colors_.left_grid, 1, Qt::CustomDashLine);
+  grid.setDashPattern({1.0, 1.0});
+  for (int i = 0; i <= max_ticks + 1; ++i) {
+    const double v = first + i * step;
+    if (v > hi + step * 1e-9) break;
+    const int y = geometry_.YToPixel(v);
+    if (grid_visible_ && y > geometry_.PlotTop() && y < geometry_.PlotBottom()) {
+      painter.setPen(grid);
+      painter.drawLine(axis_x + 1, y, geometry_.PlotRight(), y);
+    }
+    painter.setPen(CosmeticPen(colors_.left_ticks));
+    painter.drawLine(axis_x - kTickLength, y, axis_x, y);
+    painter.setPen(colors_.left_labels);
+    const QString text = FormatAxisValue(v, decimals);
+    const QRect box(0, y - fm.height() / 2, axis_x - kTickLength - kLabelGap, fm.height());
+    painter.drawText(box, Qt::AlignRight | Qt::AlignVCenter, text);
+  }
+  painter.setPen(CosmeticPen(colors_.left_ticks));
+  painter.drawLine(axis_x, geometry_.PlotTop(), axis_x, geometry_.PlotBottom());
+}
+
+void Chart::PaintBottomAxis(QPainter& painter) {
+  const int axis_y = geometry_.BottomAxisY();
+  painter.setPen(CosmeticPen(colors_.bottom_ticks));
+  painter.drawLine(geometry_.PlotLeft(), axis_y, geometry_.PlotRight(), axis_y);
+  if (series_.empty()) return;
+  const ChartSeries& s = series_.front().points;
+  const int count = s.Count();
+  if (count == 0) return;
+
+  const QFontMetrics fm(label_font_);
+  int label_width = 0;
+  for (int n = 0; n < count; ++n) {
+    label_width = std::max(label_width, fm.horizontalAdvance(s.Label(n)));
+  }
+  // Every k-th record is labelled; k is chosen so that labels keep a gap, and the choice sticks
+  // to the records (X values) so that labels do not jump while the window scrolls.
+  const double span = std::max(1.0, geometry_.XMax() - geometry_.XMin());
+  const double pixels_per_x = geometry_.PlotWidth() / span;
+  const long long k = std::max<long long>(
+      1, static_cast<long long>(std::ceil((label_width + 12) / std::max(1e-9, pixels_per_x))));
+
+  QPen grid = CosmeticPen(colors_.bottom_grid, 1, Qt::CustomDashLine);
+  grid.setDashPattern({1.0, 1.0});
+  int last_right = std::numeric_limits<int>::min();
+  for (int n = 0; n < count; ++n) {
+    const double xv = s.XValue(n);
+    const long long xi = static_cast<long long>(std::llround(std::clamp(xv, -1e15, 1e15)));
+    if (((xi % k) + k) % k != 0) continue;
+    const int x = geometry_.XToPixel(xv);
+    if (grid_visible_ && x > geometry_.PlotLeft() && x < geometry_.PlotRight()) {
+      painter.setPen(grid);
+      painter.drawLine(x, geometry_.PlotTop(), x, axis_y - 1);
+    }
+    painter.setPen(CosmeticPen(colors_.bottom_ticks));
+    painter.drawLine(x, axis_y, x, axis_y + kTickLength);
+    const QString text = s.Label(n);
+    if (text.isEmpty()) continue;
+    const int w = fm.horizontalAdvance(text);
+    int left = std::clamp(x - w / 2, 0, std::max(0, width() - w));
+    if (left <= last_right + 4) continue;
+    painter.setPen(colors_.bottom_labels);
+    painter.drawText(QRect(left, axis_y + kTickLength + 1, w + 1, fm.height()),
+                     Qt::AlignLeft | Qt::AlignTop, text);
+    last_right = left + w;
+  }
+}
+
+void Chart::PaintSeries(QPainter& painter, const SeriesEntry& entry) {
+  const ChartSeries& s = entry.points;
+  const int count = s.Count();
+  if (count == 0) return;
+  QPolygon poly(count);
+  for (int n = 0; n < count; ++n) {
+    poly.setPoint(n, geometry_.XToPixel(s.XValue(n)), geometry_.YToPixel(s.YValue(n)));
+  }
+  const ChartSeriesStyle& st = entry.style;
+  if (st.line_visible && count > 1) {
+    painter.setPen(CosmeticPen(st.line_color, std::max(1, st.line_width)));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawPolyline(poly);
+  }
+  if (st.markers_visible) {
+    painter.setBrush(Qt::NoBrush);
+    const int size = std::max(0, st.marker_size);
+    for (int n = 0; n < count; ++n) {
+      const QColor c = s.Color(n).isValid() ? s.Color(n) : st.marker_color;
+      painter.setPen(CosmeticPen(c, std::max(1, st.marker_pen_width)));
+      const QPoint p = poly.point(n);
+      if (size == 0) {
+        painter.drawPoint(p);
+      } else {
+        painter.drawRect(p.x() - size, p.y() - size, 2 * size, 2 * size);
+      }
+    }
+  }
+}
+
+void Chart::PaintValueLabels(QPainter& painter, const SeriesEntry& entry) {
+  const ChartSeries& s = entry.points;
+  const ChartSeriesStyle& st = entry.style;
+  const QFontMetrics fm(label_font_);
+  const QLocale locale;
+  for (int n = 0; n < s.Count(); ++n) {
+    const QString text =
+        locale.toString(s.YValue(n), 'f', std::clamp(st.value_label_decimals, 0, 10));
+    const int x = geometry_.XToPixel(s.XValue(n));
+    const int y = geometry_.YToPixel(s.YValue(n));
+    const int w = fm.horizontalAdvance(text) + 6;
+    const int h = fm.height() + 2;
+    int top = y - kValueLabelLift - h;
+    bool below = false;
+    if (top < 0) {  // no room above the point: hang the label below it
+      top = y + kValueLabelLift;
+      below = true;
+    }
+    const int left = std::clamp(x - w / 2, 0, std::max(0, width() - w - 1));
+    painter.setPen(CosmeticPen(st.value_label_frame_color));
+    painter.drawLine(x, below ? y + 2 : y - 2, x, below ? top : top + h);
+    const QRect box(left, top, w, h);
+    painter.fillRect(box, st.value_label_background);
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRect(box.adjusted(0, 0, -1, -1));
+    painter.setPen(st.value_label_font_color);
+    painter.drawText(box, Qt::AlignCenter, text);
+  }
+}
+
+void Chart::paintEvent(QPaintEvent*) {
+  if (!cache_valid_ || cache_.isNull()) RebuildCache();
+  QPainter painter(this);
+  painter.drawPixmap(0, 0, cache_);
+  if (overlay_) {
+    ChartCanvas canvas(painter);
+    overlay_(canvas, geometry_);
+  }
+}
+
+void Chart::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  UpdateGeometry();
+  cache_valid_ = false;
+}
+
+ChartMouseEvent Chart::MakeEvent(const QMouseEvent* event, bool double_click) const {
+  ChartMouseEvent e;
+  const QPoint p = event->position().toPoint();
+  e.x = p.x();
+  e.y = p.y();
+  const Qt::KeyboardModifiers mods = event->modifiers();
+  e.shift = mods.testFlag(Qt::ShiftModifier);
+  e.ctrl = mods.testFlag(Qt::ControlModifier);
+  e.alt = mods.testFlag(Qt::AltModifier);
+  const auto bits = [](Qt::MouseButtons b) {
+    unsigned r = 0;
+    if (b.testFlag(Qt::LeftButton)) r |= ChartMouseEvent::kLeft;
+    if (b.testFlag(Qt::RightButton)) r |= ChartMouseEvent::kRight;
+    if (b.testFlag(Qt::MiddleButton)) r |= ChartMouseEvent::kMiddle;
+    return r;
+  };
+  e.buttons = bits(event->buttons());
+  e.button = bits(event->button());
+  e.double_click = double_click;
+  return e;
+}
+
+void Chart::mousePressEvent(QMouseEvent* event) {
+  if (on_press_) on_press_(MakeEvent(event, false));
+  // Unhandled here on purpose: the right button still reaches the owner's context menu.
+  event->ignore();
+}
+
+void Chart::mouseMoveEvent(QMouseEvent* event) {
+  if (on_move_) on_move_(MakeEvent(event, false));
+  event->accept();
+}
+
+void Chart::mouseReleaseEvent(QMouseEvent* event) {
+  if (on_release_) on_release_(MakeEvent(event, false));
+  event->ignore();
+}
+
+void Chart::mouseDoubleClickEvent(QMouseEvent* event) {
+  if (on_double_) {
+    on_double_(MakeEvent(event, true));
+    event->accept();
+  } else {
+    event->ignore();
+  }
+}
+
+bool Chart::event(QEvent* event) {
+  if (event->type() == QEvent::ToolTip) {
+    if (hint_.isEmpty()) {
+      QToolTip::hideText();
+      event->ignore();
+      return true;
+    }
+    QToolTip::showText(static_cast<QHelpEvent*>(event)->globalPos(), hint_, this);
+    return true;
+  }
+  return QWidget::event(event);
+}
+
+}  // namespace kvd
