@@ -38,6 +38,30 @@ class ScopedFlag {
 
 }  // namespace
 
+AdcTexts AdcChannelTexts(std::span<const uint8_t> answer, char separator) {
+  struct Channel {
+    size_t byte;
+    double scale;
+    int decimals;
+  };
+  // In the order of the bar: ДМРВ, ДПДЗ, ДД, ДК, ДТОЖ, АКБ.
+  static constexpr std::array<Channel, kAdcChannelCount> kChannels = {{
+      {4, 5.0 / 256, 3},
+      {7, 5.0 / 256, 3},
+      {2, 5.0 / 256, 3},
+      {6, 1.25 / 256, 3},
+      {3, 5.0 / 256, 3},
+      {5, 0.093, 2},
+  }};
+  AdcTexts texts;
+  for (size_t i = 0; i < kChannels.size(); ++i) {
+    const Channel& c = kChannels[i];
+    if (c.byte >= answer.size()) continue;  // the answer ended before this channel
+    texts[i] = FormatFixed(answer[c.byte] * c.scale, 4, c.decimals, separator);
+  }
+  return texts;
+}
+
 DiagSession::DiagSession(KwpLink& link, HistoryStore& history, Clock& clock, SessionUi& ui)
     : link_(link), history_(history), clock_(clock), ui_(ui) {}
 
@@ -323,28 +347,9 @@ void DiagSession::ReadAdcChannels() {
     LinkLost(kSvcReadDataByLocalIdentifier);
     return;
   }
-  struct Channel {
-    int32_t byte;
-    double scale;
-    int32_t decimals;
-  };
-  static constexpr std::array<Channel, kAdcChannelCount> kChannels = {{
-      {4, 5.0 / 256, 3},   // ДМРВ
-      {7, 5.0 / 256, 3},   // ДПДЗ
-      {2, 5.0 / 256, 3},   // ДД
-      {6, 1.25 / 256, 3},  // ДК
-      {3, 5.0 / 256, 3},   // ДТОЖ
-      {5, 0.093, 2},       // АКБ
-  }};
-  AdcTexts texts;
-  const int32_t length = AnswerLength();
-  for (size_t i = 0; i < kChannels.size(); ++i) {
-    const Channel& c = kChannels[i];
-    if (c.byte >= length) continue;  // the answer ended before this channel
-    texts[i] = FormatFixed(link_.ResponseBuffer[static_cast<size_t>(c.byte)] * c.scale, 4,
-                           c.decimals, DecimalSeparator);
-  }
-  ui_.ShowAdcValues(texts);
+  ui_.ShowAdcValues(AdcChannelTexts(
+      std::span<const uint8_t>(link_.ResponseBuffer.data(), static_cast<size_t>(AnswerLength())),
+      DecimalSeparator));
 }
 
 void DiagSession::ReadTroubleCodes() {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 
 #include "link/clock.h"
@@ -32,6 +33,10 @@ inline constexpr size_t kWrongLengthBlankCount = 61;
 
 // Length of a complete live-data answer (61 01 and 34 payload bytes).
 constexpr int32_t kLiveDataLength = 36;
+
+// The six texts of the ADC bar from a 21 03 answer (message bytes, service byte first).
+// A channel whose byte lies beyond the answer gets an empty text.
+AdcTexts AdcChannelTexts(std::span<const uint8_t> answer, char separator);
 
 // The session state of the diagnostic window and its operations. It does not own the
 // link, the history, the clock or the window; whoever creates it keeps them alive.
