@@ -1,0 +1,114 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The launcher window: one running copy, the start-up picture, the port prompt, the ECU family
+// menu and the start of the diagnostic window.
+#pragma once
+
+#include <QMainWindow>
+#include <QMessageBox>
+#include <QString>
+#include <QStringList>
+#include <memory>
+#include <optional>
+
+#include "app/port_choice.h"
+
+class QMenu;
+class QToolButton;
+class QLabel;
+
+namespace kvd {
+
+class SingleInstance;
+
+// What the launcher needs from the rest of the program. The program passes the real dialogs and
+// the diagnostic window; tests pass a scripted fake.
+class LauncherServices {
+ public:
+  virtual ~LauncherServices() = default;
+  // The port prompt; nothing when the user cancelled.
+  virtual std::optional<QString> AskPort(QWidget* parent, const QString& prompt,
+                                         const QStringList& entries,
+                                         const QString& defaultText) = 0;
+  virtual void ShowMessage(QWidget* parent, const QString& text, QMessageBox::Icon icon) = 0;
+  // Creates the diagnostic window of the family with that caption, shows it modally over the
+  // launcher and destroys it when it closes. autoConnect false keeps it off-line at first.
+  virtual void RunDiagnostics(QWidget* launcher, const PortChoice& port, int family,
+                              const QString& caption, bool autoConnect) = 0;
+  // Shows the about window in its about form (modal).
+  virtual void ShowAbout(QWidget* parent) = 0;
+  // Closes the serial port, if one is open.
+  virtual void ClosePort() = 0;
+};
+
+// The real services, with the program's dialogs. RunDiagnostics is given by the program.
+class QtLauncherDialogs {
+ public:
+  static std::optional<QString> AskPort(QWidget* parent, const QString& prompt,
+                                        const QStringList& entries, const QString& defaultText);
+  static void ShowMessage(QWidget* parent, const QString& text, QMessageBox::Icon icon);
+};
+
+struct LauncherOptions {
+  int splashMs = 1500;             // how long the start-up picture stays
+  bool singleInstance = true;      // enforce one running copy
+  QString lockDir;                 // where the lock file lies (empty: the user's runtime dir)
+  std::optional<PortChoice> port;  // chosen on the command line: no prompt
+};
+
+QString LauncherCaption();  // "KVD - Diagnostics ver.1.00"
+
+class TMForm : public QMainWindow {
+  Q_OBJECT
+ public:
+  TMForm(LauncherServices& services, LauncherOptions options, QWidget* parent = nullptr);
+  ~TMForm() override;
+
+  // The start sequence. False when another copy runs: the caller ends the process.
+  bool FormCreate();
+
+  void sbECUClick();
+  void PopMenuECUClick(int family);
+  void sbStartDiagClick(bool fromImport = false);
+  void sbImportClick();
+  void sbCfgClick();
+  void sbHelpClick();
+  void sbAboutClick();
+  void sbCloseClick();
+
+  const PortChoice& Port() const { return port_; }
+  bool AutoConnect() const { return autoConnect_; }
+  int StartTag() const { return startTag_; }
+  int ImportTag() const { return importTag_; }
+  QMenu* FamilyMenu() const { return popMenuECU_; }
+  QToolButton* StartButton() const { return sbStartDiag_; }
+  QToolButton* EcuButton() const { return sbECU_; }
+  QPoint FamilyMenuPoint() const;
+  QString ProgramDir() const { return programDir_; }
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  QToolButton* MakeButton(const QString& caption, const QString& hint, int kind);
+
+  LauncherServices& services_;
+  LauncherOptions options_;
+  std::unique_ptr<SingleInstance> instance_;
+  PortChoice port_;
+  bool autoConnect_ = true;
+  int startTag_ = -1;
+  int importTag_ = -1;
+  QString programDir_;
+
+  QLabel* image1_ = nullptr;
+  QToolButton* sbECU_ = nullptr;
+  QToolButton* sbStartDiag_ = nullptr;
+  QToolButton* sbImport_ = nullptr;
+  QToolButton* sbCfg_ = nullptr;
+  QToolButton* sbHelp_ = nullptr;
+  QToolButton* sbAbout_ = nullptr;
+  QToolButton* sbClose_ = nullptr;
+  QMenu* popMenuECU_ = nullptr;
+};
+
+}  // namespace kvd

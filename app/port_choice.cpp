@@ -1,0 +1,59 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "app/port_choice.h"
+
+#include <QDir>
+
+namespace kvd {
+
+QString VirtualEcuChoiceText() {
+  return QStringLiteral("Виртуальный ЭБУ (демонстрация)");
+}
+
+PortChoice ParsePortAnswer(const QString& answer) {
+  const QString text = answer.trimmed();
+  if (text == VirtualEcuChoiceText() ||
+      text.compare(QStringLiteral("virtual"), Qt::CaseInsensitive) == 0 ||
+      text.compare(QStringLiteral("demo"), Qt::CaseInsensitive) == 0)
+    return PortChoice::VirtualEcu();
+#ifdef Q_OS_WIN
+  if (text.startsWith(QStringLiteral("\\\\"))) return PortChoice::Path(text);
+  if (text.startsWith(QStringLiteral("COM"), Qt::CaseInsensitive)) {
+    bool ok = false;
+    const uint n = text.mid(3).toUInt(&ok);
+    if (ok && n <= 65535) return PortChoice::Com(static_cast<uint16_t>(n));
+  }
+#else
+  if (text.startsWith(QLatin1Char('/'))) return PortChoice::Path(text);
+#endif
+  bool ok = false;
+  const int n = text.toInt(&ok);
+  if (ok && n >= 0 && n <= 65535) return PortChoice::Com(static_cast<uint16_t>(n));
+  return PortChoice::Com(1);
+}
+
+QString PortCaption(const PortChoice& choice) {
+  switch (choice.kind) {
+    case PortChoice::Kind::Number:
+      return QStringLiteral("COM%1").arg(choice.number);
+    case PortChoice::Kind::Device:
+      return choice.device;
+    case PortChoice::Kind::Virtual:
+      return QStringLiteral("Виртуальный ЭБУ");
+  }
+  return {};
+}
+
+QStringList PortPromptEntries() {
+  QStringList entries = {QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3"),
+                         QStringLiteral("4")};
+#ifndef Q_OS_WIN
+  const QDir dev(QStringLiteral("/dev"));
+  const QStringList usb = dev.entryList({QStringLiteral("ttyUSB*"), QStringLiteral("ttyACM*")},
+                                        QDir::System, QDir::Name);
+  for (const QString& name : usb) entries << dev.filePath(name);
+#endif
+  entries << VirtualEcuChoiceText();
+  return entries;
+}
+
+}  // namespace kvd

@@ -1,0 +1,107 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "settings/settings_store.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSettings>
+
+namespace kvd {
+
+namespace {
+
+std::optional<int64_t> ToInt(const QVariant& v) {
+  if (!v.isValid()) return std::nullopt;
+  bool ok = false;
+  const qlonglong n = v.toString().trimmed().toLongLong(&ok);
+  if (!ok) return std::nullopt;
+  return static_cast<int64_t>(n);
+}
+
+}  // namespace
+
+QString IniPathInDirectory(const QString& programDir) {
+  return QDir(programDir).filePath(QString::fromLatin1(kIniFileName));
+}
+
+PollSettings ReadPollSettings(const QString& iniPath) {
+  PollSettings result;
+  if (!QFileInfo::exists(iniPath)) return result;
+  QSettings ini(iniPath, QSettings::IniFormat);
+  if (auto v = ToInt(ini.value("COM_RFRSH_INTERVALS/J5E2_RFRSH"))) {
+    if (*v >= 0 && *v <= kMaxPollIntervalMs) result.IntervalMs = static_cast<int32_t>(*v);
+  }
+  if (auto v = ToInt(ini.value("COMMON/ComThreaded"))) {
+    result.Threaded = *v != 0;
+  }
+  return result;
+}
+
+std::unique_ptr<UserSettings> UserSettings::OpenDefault() {
+  return std::make_unique<UserSettings>(
+      std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
+                                  QStringLiteral("KVD-Software"), QStringLiteral("KVD-Diag")));
+}
+
+std::unique_ptr<UserSettings> UserSettings::OpenFile(const QString& path) {
+  return std::make_unique<UserSettings>(std::make_unique<QSettings>(path, QSettings::IniFormat));
+}
+
+UserSettings::UserSettings(std::unique_ptr<QSettings> store) : store_(std::move(store)) {}
+UserSettings::~UserSettings() = default;
+
+QString UserSettings::Path(const QString& key, const QString& name) const {
+  return key.isEmpty() ? name : key + QLatin1Char('/') + name;
+}
+
+bool UserSettings::Contains(const QString& key, const QString& name) const {
+  return store_->contains(Path(key, name));
+}
+
+std::optional<int64_t> UserSettings::ReadInt(const QString& key, const QString& name) const {
+  return ToInt(store_->value(Path(key, name)));
+}
+
+std::optional<QString> UserSettings::ReadString(const QString& key, const QString& name) const {
+  const QVariant v = store_->value(Path(key, name));
+  if (!v.isValid()) return std::nullopt;
+  return v.toString();
+}
+
+void UserSettings::WriteInt(const QString& key, const QString& name, int64_t value) {
+  store_->setValue(Path(key, name), static_cast<qlonglong>(value));
+}
+
+void UserSettings::WriteString(const QString& key, const QString& name, const QString& value) {
+  store_->setValue(Path(key, name), value);
+}
+
+QString UserSettings::Sync() {
+  store_->sync();
+  switch (store_->status()) {
+    case QSettings::NoError:
+      return {};
+    case QSettings::AccessError:
+      return QStringLiteral("Ошибка записи настроек: нет доступа к %1").arg(store_->fileName());
+    case QSettings::FormatError:
+      return QStringLiteral("Ошибка записи настроек: неверный формат %1").arg(store_->fileName());
+  }
+  return QStringLiteral("Ошибка записи настроек");
+}
+
+std::optional<int32_t> ReadIntInRange(const UserSettings& s, const QString& key,
+                                      const QString& name, int32_t low, int32_t high) {
+  const auto v = s.ReadInt(key, name);
+  if (!v || *v < low || *v > high) return std::nullopt;
+  return static_cast<int32_t>(*v);
+}
+
+int32_t ReadOrWriteDefault(UserSettings& s, const QString& key, const QString& name, int32_t low,
+                           int32_t high, int32_t fallback) {
+  if (!s.Contains(key, name)) {
+    s.WriteInt(key, name, fallback);
+    return fallback;
+  }
+  return ReadIntInRange(s, key, name, low, high).value_or(fallback);
+}
+
+}  // namespace kvd

@@ -1,0 +1,83 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The two places where the program keeps its settings: the read-only "kvddiag.ini" next to the
+// program (poll timing) and the per-user store (window bounds, graph appearance). On Windows the
+// user store is HKCU\Software\KVD-Software\KVD-Diag, on Linux ~/.config/KVD-Software/KVD-Diag.conf.
+#pragma once
+
+#include <QString>
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+class QSettings;
+
+namespace kvd {
+
+// Poll timing from the ini file. Missing file or key gives the default.
+struct PollSettings {
+  int32_t IntervalMs = 250;  // [COM_RFRSH_INTERVALS] J5E2_RFRSH; 0 = the timer never ticks
+  bool Threaded = false;     // [COMMON] ComThreaded
+};
+
+// Largest poll interval accepted from the ini file: one minute. Anything above is a typing
+// slip (a poll every few days would look like a hung program) and falls back to the default.
+constexpr int32_t kMaxPollIntervalMs = 60000;
+
+// Reads the ini file at path. Values that are not numbers, negative intervals or intervals
+// above kMaxPollIntervalMs give the default for that key.
+PollSettings ReadPollSettings(const QString& iniPath);
+
+// Name of the ini file and where it is looked up.
+inline constexpr const char* kIniFileName = "kvddiag.ini";
+QString IniPathInDirectory(const QString& programDir);
+
+// Value names of the user store.
+namespace settings_keys {
+inline constexpr const char* kDiagWindowWidth = "DiagWindowWidth";
+inline constexpr const char* kDiagWindowHeight = "DiagWindowHeight";
+inline constexpr const char* kDiagWindowLeft = "DiagWindowLeft";
+inline constexpr const char* kDiagWindowTop = "DiagWindowTop";
+inline constexpr const char* kDiagColorScheme = "DiagColorScheme";
+inline constexpr const char* kDiagLineWidth = "DiagLineWidth";
+inline constexpr const char* kNumXPoint = "NumXPoint";
+}  // namespace settings_keys
+
+// The per-user store. Values are DWORDs (stored as numbers) and strings under a key path
+// relative to Software\KVD-Software\KVD-Diag ("" for the key itself, "Janvar5_E2" for the
+// data sets). Reading a value that is present but not a number gives nothing, as if absent.
+class UserSettings {
+ public:
+  // The real store of the current user.
+  static std::unique_ptr<UserSettings> OpenDefault();
+  // A store kept in an ini-format file (tests, portable installs).
+  static std::unique_ptr<UserSettings> OpenFile(const QString& path);
+
+  explicit UserSettings(std::unique_ptr<QSettings> store);
+  ~UserSettings();
+  UserSettings(const UserSettings&) = delete;
+  UserSettings& operator=(const UserSettings&) = delete;
+
+  bool Contains(const QString& key, const QString& name) const;
+  std::optional<int64_t> ReadInt(const QString& key, const QString& name) const;
+  std::optional<QString> ReadString(const QString& key, const QString& name) const;
+  void WriteInt(const QString& key, const QString& name, int64_t value);
+  void WriteString(const QString& key, const QString& name, const QString& value);
+
+  // Writes pending changes. Returns an empty string on success, otherwise the message that the
+  // window shows ("Ошибка записи настроек: ...").
+  QString Sync();
+
+ private:
+  QString Path(const QString& key, const QString& name) const;
+  std::unique_ptr<QSettings> store_;
+};
+
+// A DWORD value restricted to [low, high]; absent or out of range gives nothing.
+std::optional<int32_t> ReadIntInRange(const UserSettings& s, const QString& key,
+                                      const QString& name, int32_t low, int32_t high);
+
+// Reads a value in [low, high]; when it is absent (or unusable) writes fallback and returns it.
+int32_t ReadOrWriteDefault(UserSettings& s, const QString& key, const QString& name, int32_t low,
+                           int32_t high, int32_t fallback);
+
+}  // namespace kvd

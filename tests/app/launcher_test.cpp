@@ -1,0 +1,215 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "app/launcher.h"
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QMenu>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QToolButton>
+#include <vector>
+
+#include "app/families.h"
+#include "app/port_choice.h"
+#include "app/single_instance.h"
+
+namespace kvd {
+namespace {
+
+class FakeServices : public LauncherServices {
+ public:
+  std::optional<QString> portAnswer = QStringLiteral("1");
+  int asked = 0;
+  std::vector<QString> messages;
+  int portsClosed = 0;
+  int aboutShown = 0;
+  struct Run {
+    PortChoice port;
+    int family;
+    QString caption;
+    bool autoConnect;
+  };
+  std::vector<Run> runs;
+  QString defaultSeen;
+
+  std::optional<QString> AskPort(QWidget*, const QString& prompt, const QStringList& entries,
+                                 const QString& defaultText) override {
+    ++asked;
+    EXPECT_EQ(prompt, QStringLiteral("Введите номер COM-порта"));
+    EXPECT_TRUE(entries.contains(VirtualEcuChoiceText()));
+    defaultSeen = defaultText;
+    return portAnswer;
+  }
+  void ShowMessage(QWidget*, const QString& text, QMessageBox::Icon) override {
+    messages.push_back(text);
+  }
+  void RunDiagnostics(QWidget*, const PortChoice& port, int family, const QString& caption,
+                      bool autoConnect) override {
+    runs.push_back({port, family, caption, autoConnect});
+  }
+  void ShowAbout(QWidget* parent) override {
+    ++aboutShown;
+    EXPECT_FALSE(parent->isVisible());
+  }
+  void ClosePort() override { ++portsClosed; }
+};
+
+LauncherOptions Quick(const QString& lockDir) {
+  LauncherOptions o;
+  o.splashMs = 0;
+  o.lockDir = lockDir;
+  return o;
+}
+
+TEST(PortChoiceTest, AnswersOfThePrompt) {
+  EXPECT_EQ(ParsePortAnswer("1"), PortChoice::Com(1));
+  EXPECT_EQ(ParsePortAnswer(" 12 "), PortChoice::Com(12));
+  EXPECT_EQ(ParsePortAnswer("abc"), PortChoice::Com(1));
+  EXPECT_EQ(ParsePortAnswer(""), PortChoice::Com(1));
+  EXPECT_EQ(ParsePortAnswer("70000"), PortChoice::Com(1));
+  EXPECT_EQ(ParsePortAnswer("-3"), PortChoice::Com(1));
+  EXPECT_EQ(ParsePortAnswer("65535"), PortChoice::Com(65535));
+  EXPECT_EQ(ParsePortAnswer(VirtualEcuChoiceText()), PortChoice::VirtualEcu());
+  EXPECT_EQ(ParsePortAnswer("demo"), PortChoice::VirtualEcu());
+#ifndef Q_OS_WIN
+  EXPECT_EQ(ParsePortAnswer("/dev/ttyUSB0"), PortChoice::Path("/dev/ttyUSB0"));
+#endif
+  EXPECT_EQ(PortCaption(PortChoice::Com(3)), QStringLiteral("COM3"));
+  EXPECT_EQ(PortCaption(PortChoice::Path("/dev/ttyUSB1")), QStringLiteral("/dev/ttyUSB1"));
+}
+
+TEST(LauncherTest, StartAsksForThePortAndFillsTheFamilyMenu) {
+  QTemporaryDir dir;
+  FakeServices services;
+  services.portAnswer = QStringLiteral("7");
+  TMForm form(services, Quick(dir.path()));
+  ASSERT_TRUE(form.FormCreate());
+  EXPECT_EQ(services.asked, 1);
+  EXPECT_EQ(services.defaultSeen, QStringLiteral("1"));
+  EXPECT_EQ(form.windowTitle(), QStringLiteral("KVD - Diagnostics ver.1.00   [COM7]"));
+  EXPECT_EQ(form.size(), QSize(534, 381));
+  EXPECT_EQ(form.minimumSize(), form.maximumSize());
+
+  const QList<QAction*> items = form.FamilyMenu()->actions();
+  ASSERT_EQ(items.size(), 8);
+  for (int i = 0; i < 8; ++i) {
+    EXPECT_EQ(items[i]->text(), FamilyLongName(i));
+    EXPECT_EQ(items[i]->data().toInt(), i);
+    EXPECT_EQ(items[i]->isEnabled(), i == 1) << i;
+  }
+  EXPECT_FALSE(form.StartButton()->isEnabled());
+  EXPECT_EQ(form.StartTag(), -1);
+  EXPECT_EQ(form.ImportTag(), -1);
+  // Starting without a family does nothing.
+  form.sbStartDiagClick();
+  EXPECT_TRUE(services.runs.empty());
+}
+
+TEST(LauncherTest, NonNumericOrCancelledAnswerGivesCom1) {
+  QTemporaryDir dir;
+  for (std::optional<QString> answer :
+       {std::optional<QString>(QStringLiteral("x1")), std::optional<QString>()}) {
+    FakeServices services;
+    services.portAnswer = answer;
+    TMForm form(services, Quick(dir.path()));
+    ASSERT_TRUE(form.FormCreate());
+    EXPECT_EQ(form.Port(), PortChoice::Com(1));
+    EXPECT_TRUE(form.windowTitle().endsWith(QStringLiteral("[COM1]")));
+  }
+}
+
+TEST(LauncherTest, PortGivenOnTheCommandLineSkipsThePrompt) {
+  QTemporaryDir dir;
+  FakeServices services;
+  LauncherOptions o = Quick(dir.path());
+  o.port = PortChoice::VirtualEcu();
+  TMForm form(services, o);
+  ASSERT_TRUE(form.FormCreate());
+  EXPECT_EQ(services.asked, 0);
+  EXPECT_EQ(form.Port(), PortChoice::VirtualEcu());
+}
+
+TEST(LauncherTest, ChoosingTheFamilyEnablesStartAndStartOpensTheDiagnosticWindow) {
+  QTemporaryDir dir;
+  FakeServices services;
+  TMForm form(services, Quick(dir.path()));
+  ASSERT_TRUE(form.FormCreate());
+  form.FamilyMenu()->actions()[1]->trigger();
+  EXPECT_EQ(form.EcuButton()->text(), QStringLiteral("Январь-5.1\nЕВРО-2"));
+  EXPECT_EQ(form.StartTag(), 1);
+  EXPECT_EQ(form.ImportTag(), 1);
+  EXPECT_TRUE(form.StartButton()->isEnabled());
+  form.StartButton()->click();
+  ASSERT_EQ(services.runs.size(), 1u);
+  EXPECT_EQ(services.runs[0].family, 1);
+  EXPECT_EQ(services.runs[0].caption, FamilyLongName(1));
+  EXPECT_TRUE(services.runs[0].autoConnect);
+  EXPECT_EQ(services.runs[0].port, PortChoice::Com(1));
+  // The menu pops up right of the button.
+  const QPoint at = form.FamilyMenuPoint();
+  const QPoint button = form.EcuButton()->mapToGlobal(QPoint(0, 0));
+  EXPECT_EQ(at, button + QPoint(form.EcuButton()->width() + 40, 40));
+}
+
+TEST(LauncherTest, ImportAndSettingsReportThatTheyAreNotAvailableYetAndAboutHidesTheLauncher) {
+  QTemporaryDir dir;
+  FakeServices services;
+  TMForm form(services, Quick(dir.path()));
+  ASSERT_TRUE(form.FormCreate());
+  form.show();
+  form.sbImportClick();
+  ASSERT_EQ(services.messages.size(), 1u);
+  EXPECT_TRUE(services.messages[0].contains(QStringLiteral("недоступен")));
+  EXPECT_TRUE(services.runs.empty());
+  form.sbAboutClick();
+  EXPECT_EQ(services.aboutShown, 1);
+  EXPECT_TRUE(form.isVisible());
+  form.sbCloseClick();
+  EXPECT_FALSE(form.isVisible());
+  EXPECT_EQ(services.portsClosed, 1);
+}
+
+TEST(SingleInstanceTest, SecondCopyIsRefusedAndAFreedLockCanBeTakenAgain) {
+  QTemporaryDir dir;
+  {
+    SingleInstance first(QStringLiteral("kvd-test"), dir.path());
+    ASSERT_TRUE(first.Acquire());
+    SingleInstance second(QStringLiteral("kvd-test"), dir.path());
+    EXPECT_FALSE(second.Acquire());
+    EXPECT_FALSE(second.Held());
+
+    FakeServices services;
+    TMForm form(services, Quick(dir.path()));
+    SingleInstance blocker(QStringLiteral("kvd-diag.OneInstance32"), dir.path());
+    ASSERT_TRUE(blocker.Acquire());
+    EXPECT_FALSE(form.FormCreate());
+    ASSERT_EQ(services.messages.size(), 1u);
+    EXPECT_EQ(services.messages[0], SecondCopyMessage());
+    EXPECT_EQ(services.portsClosed, 1);
+    EXPECT_EQ(services.asked, 0);
+  }
+  SingleInstance third(QStringLiteral("kvd-test"), dir.path());
+  EXPECT_TRUE(third.Acquire());
+}
+
+#ifndef Q_OS_WIN
+TEST(SingleInstanceTest, LockLeftByACrashedCopyCountsAsFree) {
+  QTemporaryDir dir;
+  // A lock file naming a process that no longer exists, as a crash leaves it.
+  QProcess gone;
+  gone.start(QStringLiteral("/bin/true"));
+  ASSERT_TRUE(gone.waitForFinished(5000));
+  const qint64 deadPid = gone.processId() > 0 ? gone.processId() : 999999;
+  QFile f(dir.filePath("kvd-crash.lock"));
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+  f.write(QByteArray::number(deadPid) + "\nkvd-diag\n" + QSysInfo::machineHostName().toUtf8() +
+          "\n");
+  f.close();
+  SingleInstance next(QStringLiteral("kvd-crash"), dir.path());
+  EXPECT_TRUE(next.Acquire());
+}
+#endif
+
+}  // namespace
+}  // namespace kvd

@@ -1,0 +1,102 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "settings/settings_store.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+namespace kvd {
+namespace {
+
+void WriteFile(const QString& path, const QByteArray& text) {
+  QFile f(path);
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+  f.write(text);
+}
+
+TEST(PollSettingsTest, DefaultsWhenFileOrKeysAreMissing) {
+  QTemporaryDir dir;
+  const PollSettings none = ReadPollSettings(IniPathInDirectory(dir.path()));
+  EXPECT_EQ(none.IntervalMs, 250);
+  EXPECT_FALSE(none.Threaded);
+
+  WriteFile(IniPathInDirectory(dir.path()), "[OTHER]\nJ5E2_RFRSH=100\n");
+  const PollSettings other = ReadPollSettings(IniPathInDirectory(dir.path()));
+  EXPECT_EQ(other.IntervalMs, 250);
+  EXPECT_FALSE(other.Threaded);
+}
+
+TEST(PollSettingsTest, ReadsIntervalAndThreadingSwitch) {
+  QTemporaryDir dir;
+  WriteFile(IniPathInDirectory(dir.path()),
+            "[COM_RFRSH_INTERVALS]\nJ5E2_RFRSH=125\n[COMMON]\nComThreaded=1\n");
+  const PollSettings s = ReadPollSettings(IniPathInDirectory(dir.path()));
+  EXPECT_EQ(s.IntervalMs, 125);
+  EXPECT_TRUE(s.Threaded);
+
+  WriteFile(IniPathInDirectory(dir.path()), "[COM_RFRSH_INTERVALS]\nJ5E2_RFRSH=0\n");
+  EXPECT_EQ(ReadPollSettings(IniPathInDirectory(dir.path())).IntervalMs, 0);
+}
+
+TEST(PollSettingsTest, OddValuesFallBackToDefaults) {
+  QTemporaryDir dir;
+  for (const char* bad : {"abc", "-5", "99999999", "", "1e3"}) {
+    WriteFile(IniPathInDirectory(dir.path()), QByteArray("[COM_RFRSH_INTERVALS]\nJ5E2_RFRSH=") +
+                                                  bad + "\n[COMMON]\nComThreaded=x\n");
+    const PollSettings s = ReadPollSettings(IniPathInDirectory(dir.path()));
+    EXPECT_EQ(s.IntervalMs, 250) << bad;
+    EXPECT_FALSE(s.Threaded) << bad;
+  }
+  // A file that is not an ini file at all.
+  WriteFile(IniPathInDirectory(dir.path()), QByteArray("\x00\xff\xfe garbage [[[ ==", 20));
+  EXPECT_EQ(ReadPollSettings(IniPathInDirectory(dir.path())).IntervalMs, 250);
+}
+
+TEST(UserSettingsTest, ValuesRoundTripThroughTheStoreFile) {
+  QTemporaryDir dir;
+  const QString path = dir.filePath("user.conf");
+  {
+    auto s = UserSettings::OpenFile(path);
+    EXPECT_FALSE(s->Contains("", settings_keys::kDiagWindowWidth));
+    s->WriteInt("", settings_keys::kDiagWindowWidth, 900);
+    s->WriteInt("Janvar5_E2", "DiagSetIdx1-1", 2);
+    s->WriteString("Janvar5_E2", "DiagSetName1", QStringLiteral("Набор 1"));
+    EXPECT_EQ(s->Sync(), QString());
+  }
+  auto s = UserSettings::OpenFile(path);
+  EXPECT_EQ(s->ReadInt("", settings_keys::kDiagWindowWidth), 900);
+  EXPECT_EQ(s->ReadInt("Janvar5_E2", "DiagSetIdx1-1"), 2);
+  EXPECT_EQ(s->ReadString("Janvar5_E2", "DiagSetName1"), QStringLiteral("Набор 1"));
+  EXPECT_FALSE(s->ReadInt("", "Missing").has_value());
+}
+
+TEST(UserSettingsTest, RangeChecksAndDefaultsThatAreWrittenWhenMissing) {
+  QTemporaryDir dir;
+  auto s = UserSettings::OpenFile(dir.filePath("user.conf"));
+  // Missing: the default is written and used.
+  EXPECT_EQ(ReadOrWriteDefault(*s, "", settings_keys::kDiagColorScheme, 0, 4, 0), 0);
+  EXPECT_TRUE(s->Contains("", settings_keys::kDiagColorScheme));
+  // Out of range or not a number: the default is used but the stored value is left alone.
+  s->WriteInt("", settings_keys::kDiagLineWidth, 77);
+  EXPECT_EQ(ReadOrWriteDefault(*s, "", settings_keys::kDiagLineWidth, 1, 3, 1), 1);
+  EXPECT_EQ(s->ReadInt("", settings_keys::kDiagLineWidth), 77);
+  s->WriteString("", settings_keys::kDiagColorScheme, QStringLiteral("blue"));
+  EXPECT_FALSE(ReadIntInRange(*s, "", settings_keys::kDiagColorScheme, 0, 4).has_value());
+  s->WriteInt("", settings_keys::kDiagColorScheme, 3);
+  EXPECT_EQ(ReadIntInRange(*s, "", settings_keys::kDiagColorScheme, 0, 4), 3);
+}
+
+TEST(UserSettingsTest, SyncReportsAStoreThatCannotBeWritten) {
+  QTemporaryDir dir;
+  // The store's path is a directory: writing it must fail with a message, not silently.
+  const QString path = dir.filePath("sub");
+  ASSERT_TRUE(QDir().mkpath(path));
+  auto s = UserSettings::OpenFile(path);
+  s->WriteInt("", settings_keys::kDiagWindowTop, 5);
+  EXPECT_TRUE(s->Sync().startsWith(QStringLiteral("Ошибка записи настроек")));
+}
+
+}  // namespace
+}  // namespace kvd
