@@ -49,7 +49,7 @@ TEST_F(PollStep, RotationWhileTheTroubleCodeListIsShown) {
   rig.Ticks(2);
   s.Tag |= kErrListShown;
   const auto sent = rig.Ticks(6);
-  // The first tick after the list opens reads the codes; then live data, codes, idle, ...
+  // The first tick after the list opens reads the codes; then idle, live data, codes, ...
   EXPECT_EQ(sent,
             (std::vector<Bytes>{kReadDtc, kLiveData, kReadDtc, kLiveData, kReadDtc, kLiveData}));
   ASSERT_EQ(rig.ui.troubleCodes.size(), 3u);
