@@ -26,6 +26,21 @@ std::string FileMessage(const char* pattern, const fs::path& file) {
   return msg;
 }
 
+std::string_view DataFileFamilyName(int32_t family) {
+  static constexpr std::string_view kNames[] = {
+      "Январь-5.1 / VS-5.1 / Bosch M1.5.4  РОССИЯ-83",
+      "Январь-5.1 / VS-5.1 / Bosch M1.5.4  ЕВРО-2",
+      "Январь-5.1 / VS-5.1 Terva",
+      "Январь-7.2  ЕВРО-2",
+      "Bosch MP7.0  ЕВРО-2",
+      "Bosch MP7.0  ЕВРО-3",
+      "Bosch M7.9.7  ЕВРО-2",
+      "МИКАС-7.1, МИКАС-5.4",
+  };
+  if (family < 0 || family > 7) return {};
+  return kNames[family];
+}
+
 int32_t FamilyOfSignature(const uint8_t* head8) {
   if (std::memcmp(head8, kDataFileSignature.data(), kSignatureSize - 1) != 0) return -1;
   for (size_t i = 0; i < kFamilySignatureBytes.size(); ++i)

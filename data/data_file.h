@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 #include "data/history.h"
 
@@ -22,6 +23,9 @@ inline constexpr std::array<uint8_t, kSignatureSize> kDataFileSignature = {0x4B,
 inline constexpr std::array<uint8_t, 8> kFamilySignatureBytes = {0x02, 0x01, 0x0A, 0x28,
                                                                  0x14, 0x15, 0x1F, 0x32};
 inline constexpr int32_t kDiagnosticFamily = 1;
+
+// The long name of a family 0..7 (as the launcher's menu shows it), empty otherwise.
+std::string_view DataFileFamilyName(int32_t family);
 
 // The program's messages about files (UTF-8, "%s" = the file name).
 inline constexpr const char* kMsgFileCreateFailed = "Ошибка при создании файла %s";

@@ -48,6 +48,9 @@ void HistoryStore::Reset() {
 void HistoryStore::Load(int32_t n) {
   Reset();
   recordCount_ = std::clamp(n, 0, kHistoryCapacity);
+  // Old marks beyond the loaded records would come back on later appends: drop them.
+  if (selectionStart_ >= recordCount_) ClearMarkBit(selectionStart_, kMarkStartBit);
+  if (selectionEnd_ >= recordCount_) ClearMarkBit(selectionEnd_, kMarkEndBit);
   // The marks come from the records: the first record carrying each bit holds the mark,
   // further bits of the same kind (never written by this program) are dropped.
   selectionStart_ = -1;

@@ -12,6 +12,7 @@ void Usage() {
       "usage: kvd-cli COMMAND [ARGS]\n"
       "  info FILE.kdd                 what a data file holds\n"
       "  export FILE.kdd OUT.txt       tab-separated text of every record\n"
+      "        [--separator C] [--time-format H:mm:ss]\n"
       "  live [--demo | --port N|PATH] live data of an ECU (or of the virtual ECU)\n"
       "Run kvd-cli COMMAND --help for the options of a command.\n",
       stderr);
