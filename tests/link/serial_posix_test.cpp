@@ -275,7 +275,15 @@ TEST_F(PosixPortTest, StalledLineCannotHoldAWrite) {
   std::vector<uint8_t> chunk(4096, 0x55);
   const int flags = fcntl(port.Handle(), F_GETFL);
   fcntl(port.Handle(), F_SETFL, flags | O_NONBLOCK);
-  for (int i = 0; i < 4096 && write(port.Handle(), chunk.data(), chunk.size()) > 0; ++i) {
+  // The kernel moves data on between its buffers a little later: fill until a pause frees
+  // nothing more.
+  for (int round = 0; round < 100; ++round) {
+    size_t accepted = 0;
+    for (ssize_t n; (n = write(port.Handle(), chunk.data(), chunk.size())) > 0;) {
+      accepted += static_cast<size_t>(n);
+    }
+    if (accepted == 0 && round > 0) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
   }
   fcntl(port.Handle(), F_SETFL, flags);
   int32_t r = 0;
