@@ -42,6 +42,14 @@ QString WithLocaleSeparator(const std::string& text) {
   return s;
 }
 
+// The user's long time format without the time zone (a duration has none).
+std::string LongTimePattern() {
+  QString f = QLocale().timeFormat(QLocale::LongFormat);
+  f.remove(QLatin1Char('t'));
+  f = f.trimmed();
+  return f.isEmpty() ? std::string(kDefaultLongTimeFormat) : f.toStdString();
+}
+
 }  // namespace
 
 const std::array<GraphColorScheme, kGraphColorSchemeCount>& GraphColorSchemes() {
@@ -201,15 +209,10 @@ void TfrmGraph::BuildMenu() {
       mi_change_scale_, &QAction::triggered, this, [this] { miChangeScaleClick(); },
       Qt::QueuedConnection);
   connect(mi_auto_scale_, &QAction::triggered, this, [this] { miAutoScaleClick(); });
-  // The check mark is toggled by the handlers themselves, not by the action.
-  connect(mi_max_resolution_, &QAction::triggered, this, [this] {
-    mi_max_resolution_->setChecked(!mi_max_resolution_->isChecked());
-    miMaxResolutionClick();
-  });
-  connect(mi_hide_points_, &QAction::triggered, this, [this] {
-    mi_hide_points_->setChecked(!mi_hide_points_->isChecked());
-    miHidePointsClick();
-  });
+  // A checkable action has toggled its check mark before it reports the trigger.
+  connect(mi_max_resolution_, &QAction::triggered, this,
+          [this](bool on) { ApplyMaxResolution(on); });
+  connect(mi_hide_points_, &QAction::triggered, this, [this](bool on) { ApplyHidePoints(on); });
   connect(mi_hide_, &QAction::triggered, this, [this] { miHideClick(); });
 }
 
@@ -503,19 +506,28 @@ void TfrmGraph::miAutoScaleClick() {
 }
 
 void TfrmGraph::miMaxResolutionClick() {
-  if (MaxResolution()) {
+  mi_max_resolution_->setChecked(!mi_max_resolution_->isChecked());
+  ApplyMaxResolution(mi_max_resolution_->isChecked());
+}
+
+void TfrmGraph::ApplyMaxResolution(bool on) {
+  if (on) {
     saved_scale_low_ = scale_low_;
     saved_scale_high_ = scale_high_;
-    Refill();  // applies the window's minimum and maximum at once
   } else {
     SetYRange(saved_scale_low_, saved_scale_high_);
-    Refill();
   }
+  Refill();  // switched on, the window's minimum and maximum apply at once
 }
 
 void TfrmGraph::miHidePointsClick() {
-  hide_point_labels_ = mi_hide_points_->isChecked();
-  if (hide_point_labels_) {
+  mi_hide_points_->setChecked(!mi_hide_points_->isChecked());
+  ApplyHidePoints(mi_hide_points_->isChecked());
+}
+
+void TfrmGraph::ApplyHidePoints(bool on) {
+  hide_point_labels_ = on;
+  if (on) {
     ChartSeriesStyle style = chart_->Style(trace_);
     style.value_labels_visible = false;
     chart_->SetStyle(trace_, style);
@@ -578,7 +590,7 @@ void TfrmGraph::Refill() {
   }
 
   const ParameterDescriptor d = Descriptor();
-  const ElapsedFormatter time(QLocale().timeFormat(QLocale::LongFormat).toStdString());
+  const ElapsedFormatter time(LongTimePattern());
   const QString empty_label = QString::fromLatin1(kEmptyTimeLabel);
   const double middle = (scale_low_ + scale_high_) / 2.0;
   const int32_t first = newest_shown_index_ - count + 1;

@@ -181,6 +181,8 @@ class TfrmGraph : public QFrame {
   void ChartMousePress(const ChartMouseEvent& event);
   void ChartMouseMove(const ChartMouseEvent& event);
   void ToggleGraphShown();
+  void ApplyMaxResolution(bool on);
+  void ApplyHidePoints(bool on);
 
   HistoryStore* history_;
   GraphShared* shared_;
