@@ -158,6 +158,7 @@ class VirtualEcu {
   std::vector<uint8_t> rx_;        // frame being received
   uint64_t rxStartUs_ = 0;         // start of its first byte
   uint64_t rxLastUs_ = 0;          // end of its last byte
+  uint64_t rxIdleBeforeUs_ = 0;    // quiet line before its first byte
   uint64_t lineQuietSinceUs_ = 0;  // end of the last activity on the line
   uint64_t txBusyUntilUs_ = 0;     // end of the last frame the ECU sent
   bool woken_ = false;             // a valid wake-up pulse was seen
@@ -166,6 +167,8 @@ class VirtualEcu {
 
   // Session state.
   bool session_ = false;
+  bool endAfterAnswer_ = false;  // the request ends the session once answered
+  bool noiseAfterEnd_ = false;
   uint64_t lastExchangeUs_ = 0;
   uint32_t sessionsOpened_ = 0;
   uint32_t answersSent_ = 0;
