@@ -105,49 +105,61 @@ DataFileInfo ReadDataFile(const fs::path& file, HistoryStore& store) {
   return info;
 }
 
-bool WriteFileReplacing(const fs::path& file, const void* head, size_t headSize, const void* body,
-                        size_t bodySize) {
+ReplacingFile::ReplacingFile(const fs::path& target) : target_(target) {
   std::error_code ec;
-  if (file.empty() || fs::is_directory(file, ec)) return false;
-  const fs::path dir = file.parent_path();
-  if (!dir.empty() && !fs::is_directory(dir, ec)) return false;
-
+  if (target.empty() || fs::is_directory(target, ec)) return;
+  const fs::path dir = target.parent_path();
+  if (!dir.empty() && !fs::is_directory(dir, ec)) return;
   // A name of our own beside the target, so the rename stays on one file system.
   static std::atomic<uint32_t> counter{0};
   std::random_device rd;
   const auto ticks =
       static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
-  fs::path temp;
   for (int attempt = 0; attempt < 16; ++attempt) {
     const uint64_t tag = (uint64_t{rd()} << 20) ^ ticks ^ (uint64_t{counter++} << 8);
-    fs::path name = file.filename();
+    fs::path name = target.filename();
     name += ".tmp" + std::to_string(tag % 100000000);
-    temp = dir / name;
-    if (!fs::exists(temp, ec)) break;
-    temp.clear();
-  }
-  if (temp.empty()) return false;
-
-  bool ok = false;
-  {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    if (out.is_open()) {
-      if (headSize)
-        out.write(static_cast<const char*>(head), static_cast<std::streamsize>(headSize));
-      if (bodySize)
-        out.write(static_cast<const char*>(body), static_cast<std::streamsize>(bodySize));
-      out.flush();
-      ok = out.good();
-      out.close();
-      ok = ok && !out.fail();
+    if (!fs::exists(dir / name, ec)) {
+      temp_ = dir / name;
+      break;
     }
   }
-  if (ok) {
-    fs::rename(temp, file, ec);
-    ok = !ec;
-  }
-  if (!ok) fs::remove(temp, ec);
-  return ok;
+  if (temp_.empty()) return;
+  out_.open(temp_, std::ios::binary | std::ios::trunc);
+  if (!out_.is_open()) temp_.clear();
+}
+
+ReplacingFile::~ReplacingFile() {
+  if (temp_.empty()) return;
+  if (out_.is_open()) out_.close();
+  std::error_code ec;
+  fs::remove(temp_, ec);
+}
+
+bool ReplacingFile::Write(const void* data, size_t size) {
+  if (!out_.is_open() || failed_) return false;
+  if (size > 0) out_.write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
+  if (!out_.good()) failed_ = true;
+  return !failed_;
+}
+
+bool ReplacingFile::Commit() {
+  if (!out_.is_open() || failed_) return false;
+  out_.flush();
+  const bool written = out_.good();
+  out_.close();
+  if (!written || out_.fail()) return false;
+  std::error_code ec;
+  fs::rename(temp_, target_, ec);
+  if (ec) return false;
+  temp_.clear();
+  return true;
+}
+
+bool WriteFileReplacing(const fs::path& file, const void* head, size_t headSize, const void* body,
+                        size_t bodySize) {
+  ReplacingFile out(file);
+  return out.IsOpen() && out.Write(head, headSize) && out.Write(body, bodySize) && out.Commit();
 }
 
 void WriteDataFile(const fs::path& file, const uint8_t* records, int32_t n) {

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <fstream>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -74,6 +75,28 @@ void WriteDataFile(const std::filesystem::path& file, const HistoryStore& store,
 
 // The same for n raw records (n x 44 bytes).
 void WriteDataFile(const std::filesystem::path& file, const uint8_t* records, int32_t n);
+
+// A file written beside its target under a temporary name and renamed over the target by
+// Commit; dropped without Commit, the target stays as it was.
+class ReplacingFile {
+ public:
+  explicit ReplacingFile(const std::filesystem::path& target);
+  ~ReplacingFile();
+  ReplacingFile(const ReplacingFile&) = delete;
+  ReplacingFile& operator=(const ReplacingFile&) = delete;
+
+  bool IsOpen() const { return out_.is_open(); }
+  // False once any write failed.
+  bool Write(const void* data, size_t size);
+  // Closes the temporary file and renames it over the target; false on any failure.
+  bool Commit();
+
+ private:
+  std::filesystem::path target_;
+  std::filesystem::path temp_;
+  std::ofstream out_;
+  bool failed_ = false;
+};
 
 // Writes bytes to file through a temporary file in the same folder that is renamed over
 // the target. Returns false (nothing at the target changed) on any failure.

@@ -205,6 +205,36 @@ size_t FormatFixedTo(char* out, double value, int precision, int decimals, char 
   if (decimals < 0) decimals = 0;
   if (decimals > 18) decimals = 18;
 
+  // Most values are small: rounding then happens at the last decimal, and the scaled
+  // value decides it unless it lies within a hair of a tie (left to the exact path).
+  {
+    static constexpr double kPow10[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7};
+    const double mag = std::fabs(value);
+    if (decimals <= 7 && precision <= 7 && precision >= decimals &&
+        mag < kPow10[precision - decimals]) {
+      const double x = mag * kPow10[decimals];  // below 10^7: exact to about 1e-9
+      const double whole = std::floor(x);
+      const double frac = x - whole;
+      if (std::fabs(frac - 0.5) > 1e-6) {
+        const uint64_t n = static_cast<uint64_t>(whole) + (frac > 0.5 ? 1 : 0);
+        if (n < static_cast<uint64_t>(kPow10[precision])) {
+          char tmp[24];
+          int len = 0;
+          for (uint64_t v = n; v > 0 || len == 0; v /= 10)
+            tmp[len++] = static_cast<char>('0' + v % 10);
+          while (len < decimals + 1) tmp[len++] = '0';
+          if (n != 0 && std::signbit(value)) *o++ = '-';
+          for (int i = len - 1; i >= decimals; --i) *o++ = tmp[i];
+          if (decimals > 0) {
+            *o++ = separator;
+            for (int i = decimals - 1; i >= 0; --i) *o++ = tmp[i];
+          }
+          return static_cast<size_t>(o - out);
+        }
+      }
+    }
+  }
+
   // Shortest decimal digits of the value: digits[0..n) with digits[0] at 10^exp.
   char digits[24];
   int n = 0;

@@ -258,9 +258,24 @@ std::string BuildTextExport(const HistoryStore& store, RecordRange range,
 
 void WriteTextExport(const std::filesystem::path& file, const uint8_t* records, int32_t n,
                      const TextExportOptions& options) {
-  const std::string text = BuildText(records, n, options);
-  if (!WriteFileReplacing(file, nullptr, 0, text.data(), text.size()))
-    throw DataFileError(FileMessage(kMsgFileCreateFailed, file));
+  // Lines are gathered in one buffer and written a megabyte at a time.
+  constexpr size_t kChunk = size_t{1} << 20;
+  const ElapsedFormatter time(options.LongTimeFormat);
+  ReplacingFile out(file);
+  bool ok = out.IsOpen();
+  std::string buf;
+  buf.reserve(kChunk + kLineMax);
+  AppendExportHeader(buf);
+  for (int32_t k = 0; ok && k < n; ++k) {
+    AppendExportLine(buf, records + static_cast<size_t>(k) * kRecordSize, time,
+                     options.DecimalSeparator);
+    if (buf.size() >= kChunk) {
+      ok = out.Write(buf.data(), buf.size());
+      buf.clear();
+    }
+  }
+  ok = ok && out.Write(buf.data(), buf.size()) && out.Commit();
+  if (!ok) throw DataFileError(FileMessage(kMsgFileCreateFailed, file));
 }
 
 void WriteTextExport(const std::filesystem::path& file, const HistoryStore& store,

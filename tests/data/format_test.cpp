@@ -1,8 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
+#include <iomanip>
 #include <limits>
+#include <random>
 #include <string>
 
 #include "data/parameters.h"
@@ -62,6 +65,32 @@ TEST(FormatFixed, LongIntegerPartsAndOddInputsFallBackSafely) {
   EXPECT_EQ(wide.substr(0, 19), "-12345678901234568.");
   EXPECT_EQ(FormatFixed(std::numeric_limits<double>::max(), 17, 18, '.'),
             "1.7976931348623157E+308");
+}
+
+TEST(FormatFixed, SmallValuesAgreeWithTheFullDigitRoute) {
+  // Below 10^(6 - decimals) the rounding place is the last decimal for any precision from
+  // 6 on; precision 6 takes the quick route, precision 9 the one through all digits.
+  std::mt19937 rng(3);
+  for (int i = 0; i < 200000; ++i) {
+    const int decimals = static_cast<int>(rng() % 4);
+    double v;
+    switch (i % 3) {
+      case 0:  // what the decoder makes of bytes and words
+        v = (static_cast<double>(rng() % 65536) - (i % 2 ? 128 : 0)) *
+            std::array<double, 5>{1, 14.7, 1.25, 5, 40}[rng() % 5] /
+            std::array<double, 6>{1, 2, 6, 50, 125, 256}[rng() % 6];
+        break;
+      case 1:  // ties at the last decimal
+        v = (static_cast<double>(rng() % 200000) + 0.5) / std::pow(10.0, decimals);
+        break;
+      default:
+        v = std::ldexp(static_cast<double>(rng()), -static_cast<int>(rng() % 40));
+    }
+    if (rng() % 2) v = -v;
+    if (std::fabs(v) >= std::pow(10.0, 6 - decimals)) continue;
+    ASSERT_EQ(FormatFixed(v, 6, decimals, '.'), FormatFixed(v, 9, decimals, '.'))
+        << std::setprecision(17) << v << " decimals " << decimals;
+  }
 }
 
 }  // namespace
