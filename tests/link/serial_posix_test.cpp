@@ -302,29 +302,40 @@ TEST_F(PosixPortTest, VanishedAdapterEndsReadsAtOnce) {
   EXPECT_LE(ms, 250.0);
 }
 
-// The frame layer on the real back-end, with a thread playing the adapter and the ECU.
+// The frame layer on the real back-end, with a thread playing the adapter (echo) and the ECU.
+class PtyEcu {
+ public:
+  PtyEcu(const Pty& pty, size_t frameLength, std::vector<uint8_t> answer, int answerDelayMs)
+      : thread_([=, &pty, this] {
+          std::vector<uint8_t> frame;
+          while (!stop_ && frame.size() < frameLength) {
+            const auto more = pty.Receive(frameLength - frame.size(), 20);
+            frame.insert(frame.end(), more.begin(), more.end());
+          }
+          if (stop_) return;
+          pty.Send(frame);  // the echo
+          std::this_thread::sleep_for(std::chrono::milliseconds(answerDelayMs));
+          pty.Send(answer);
+        }) {}
+  ~PtyEcu() {
+    stop_ = true;
+    thread_.join();
+  }
+
+ private:
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
 TEST_F(PosixPortTest, TransactionOverThePseudoTerminal) {
-  std::atomic<bool> stop{false};
-  std::thread ecu([&] {
-    while (!stop) {
-      std::vector<uint8_t> frame = pty.Receive(6, 50);
-      if (frame.empty()) continue;
-      if (frame.size() < 6) {
-        auto more = pty.Receive(6 - frame.size(), 200);
-        frame.insert(frame.end(), more.begin(), more.end());
-      }
-      pty.Send(frame);  // the echo
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-      pty.Send({0x83, 0xF1, 0x10, 0x61, 0x01, 0x5A, 0x40});
-      return;
-    }
-  });
   RealClock clock;
   KwpLink link(port, clock);
   link.TargetAddress = 0x10;
-  const int32_t r = link.KwpTransaction({0x21, 0x01});
-  stop = true;
-  ecu.join();
+  int32_t r = 0;
+  {
+    PtyEcu ecu(pty, 6, {0x83, 0xF1, 0x10, 0x61, 0x01, 0x5A, 0x40}, 10);
+    r = link.KwpTransaction({0x21, 0x01});
+  }
   EXPECT_EQ(r, kKwpPositive);
   EXPECT_EQ(link.ResponseDataLength, 3);
   EXPECT_THAT(std::vector<uint8_t>(link.ResponseBuffer.begin(), link.ResponseBuffer.begin() + 3),
@@ -336,6 +347,29 @@ TEST_F(PosixPortTest, TransactionOverThePseudoTerminal) {
   EXPECT_EQ(lost, kKwpEchoMissing);
   EXPECT_GE(ms, 95.0);
   EXPECT_LE(ms, 300.0);
+}
+
+TEST_F(PosixPortTest, WakeUpAndStartCommunicationInRealTime) {
+  RealClock clock;
+  KwpLink link(port, clock);
+  link.TargetAddress = 0x10;
+  int32_t r = 0;
+  double ms = 0;
+  {
+    PtyEcu ecu(pty, 5, {0x83, 0xF1, 0x10, 0xC1, 0xEF, 0x8F, 0xC3}, 30);
+    ms = TimeMs([&] { r = link.KwpTransaction({0x81}); });
+  }
+  EXPECT_EQ(r, kKwpPositive);
+  EXPECT_THAT(std::vector<uint8_t>(link.ResponseBuffer.begin(), link.ResponseBuffer.begin() + 3),
+              ElementsAre(0xC1, 0xEF, 0x8F));
+  // 350 + 25 + 25 ms of pattern and 30 ms of answer time.
+  EXPECT_GE(ms, 425.0);
+  EXPECT_LE(ms, 800.0);
+  SerialTimeouts t;
+  ASSERT_TRUE(port.GetTimeouts(t));
+  EXPECT_EQ(t.ReadTotalTimeoutMultiplier, 5u);
+  EXPECT_EQ(t.ReadTotalTimeoutConstant, 100u);
+  std::printf("[ timing ] wake-up and StartCommunication with a 30 ms answer: %.2f ms\n", ms);
 }
 
 }  // namespace
