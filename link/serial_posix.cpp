@@ -20,7 +20,8 @@ namespace kvd {
 
 namespace {
 
-constexpr uint32_t kNoIntervalLimit = std::numeric_limits<uint32_t>::max();
+// The "no limit" / "at once" marker value of the Windows time-outs.
+constexpr uint32_t kMaxDword = std::numeric_limits<uint32_t>::max();
 // Longest wait we ever compute, in ms (about 31 years): keeps the nanosecond sums in range.
 constexpr uint64_t kMaxWaitMs = uint64_t{1} << 40;
 constexpr uint32_t kWriteMultiplierMs = 100;
@@ -198,20 +199,27 @@ int32_t PosixSerialPort::WriteBytes(uint32_t count, const uint8_t* bytes) {
 
 int32_t PosixSerialPort::Read(uint32_t count, uint8_t* buffer) {
   if (!IsOpen() || buffer == nullptr || count == 0) return -1;
+  count = std::min<uint32_t>(count, std::numeric_limits<int32_t>::max());
   const SerialTimeouts& t = timeouts_;
   const int64_t start = NowNs();
-  const bool totalLimited = t.ReadTotalTimeoutMultiplier != 0 || t.ReadTotalTimeoutConstant != 0;
+  const bool useInterval = t.ReadIntervalTimeout != 0 && t.ReadIntervalTimeout != kMaxDword;
+  // Interval and multiplier both "infinite" with a constant: wait up to the constant for the
+  // first bytes, then return with whatever came at once.
+  const bool returnOnFirst =
+      t.ReadIntervalTimeout == kMaxDword && t.ReadTotalTimeoutMultiplier == kMaxDword &&
+      t.ReadTotalTimeoutConstant != 0 && t.ReadTotalTimeoutConstant != kMaxDword;
+  // All three zero (or the "return at once" interval alone): what is there now, nothing more.
   int64_t totalDeadline = start;
-  if (totalLimited) {
+  if (returnOnFirst) {
+    totalDeadline = start + MsToNs(t.ReadTotalTimeoutConstant);
+  } else if (t.ReadTotalTimeoutMultiplier != 0 || t.ReadTotalTimeoutConstant != 0) {
     totalDeadline =
         start + MsToNs(TotalMs(t.ReadTotalTimeoutMultiplier, count, t.ReadTotalTimeoutConstant));
-  } else if (t.ReadIntervalTimeout != 0 && t.ReadIntervalTimeout != kNoIntervalLimit) {
-    // Only an interval: the Windows driver would wait for the first byte without end. We wait
-    // one interval for it instead, so that no setting can freeze the program.
+  } else if (useInterval) {
+    // Only an interval: the Windows driver would wait for the first byte without end. We allow
+    // one interval for the whole read instead, so that no setting can freeze the program.
     totalDeadline = start + MsToNs(t.ReadIntervalTimeout);
   }
-  // All three zero (or the "return at once" interval): what is there now, nothing more.
-  const bool useInterval = t.ReadIntervalTimeout != 0 && t.ReadIntervalTimeout != kNoIntervalLimit;
 
   uint32_t got = 0;
   int64_t lastByte = start;
@@ -220,6 +228,7 @@ int32_t PosixSerialPort::Read(uint32_t count, uint8_t* buffer) {
     if (got > 0 && useInterval) {
       deadline = std::min(deadline, lastByte + MsToNs(t.ReadIntervalTimeout));
     }
+    if (got > 0 && returnOnFirst) deadline = start;  // only what is already there
     const int ready = WaitFor(fd_, POLLIN, deadline);
     if (ready <= 0) break;
     const ssize_t n = read(fd_, buffer + got, count - got);

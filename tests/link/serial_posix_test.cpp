@@ -206,7 +206,19 @@ TEST_F(PosixPortTest, ReadTimeoutsAsTheWindowsDriverHasThem) {
   EXPECT_EQ(r, -1);
   EXPECT_LE(intervalOnlyMs, 250.0);
 
+  // "At once" markers with a constant: wait for the first bytes, then take only what came.
+  constexpr uint32_t kMax = 0xFFFFFFFF;
+  ASSERT_TRUE(port.SetReadTimeouts(kMax, kMax, 40));
+  const double firstMs = TimeMs([&] { r = port.ReadBytes(256, buf); });
+  EXPECT_EQ(r, -1);
+  EXPECT_GE(firstMs, 30.0);
+  EXPECT_LE(firstMs, 250.0);
+  pty.Send({0x10, 0x20});
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_EQ(port.ReadBytes(256, buf), 2);
+
   SerialTimeouts t;
+  ASSERT_TRUE(port.SetReadTimeouts(30, 0, 0));
   ASSERT_TRUE(port.GetTimeouts(t));
   EXPECT_EQ(t.ReadIntervalTimeout, 30u);
   EXPECT_EQ(t.WriteTotalTimeoutMultiplier, 100u);
