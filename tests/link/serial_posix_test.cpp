@@ -106,6 +106,11 @@ TEST(PosixPortOpen, RefusedNumbersMissingDevicesAndNonTtys) {
   EXPECT_EQ(port.OpenPort(65527), kPortNumberRefused);
   EXPECT_EQ(port.OpenPort(65534), kPortNumberRefused);
   EXPECT_FALSE(port.IsOpen());
+  // Their neighbours go to the OS, which has no such ports.
+  EXPECT_EQ(port.OpenPort(65526), kPortOsRefused);
+  EXPECT_EQ(port.DeviceName(), "/dev/ttyS65525");
+  EXPECT_EQ(port.OpenPort(65535), kPortOsRefused);
+  EXPECT_EQ(port.LastOpenError(), ENOENT);
   EXPECT_EQ(port.OpenDevice("/dev/kvd-no-such-port"), kPortOsRefused);
   EXPECT_EQ(port.LastOpenError(), ENOENT);
   EXPECT_EQ(port.OpenDevice(""), kPortOsRefused);
