@@ -1,0 +1,84 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "app/app_services.h"
+
+#include <QEventLoop>
+#include <new>
+
+#include "app/splash.h"
+#include "link/kwp.h"
+#include "link/system_port.h"
+#include "sim/virtual_ecu.h"
+#include "sim/virtual_line.h"
+#include "ui/diag_window.h"
+
+namespace kvd {
+
+AppServices::AppServices(std::unique_ptr<UserSettings> settings, QString iniPath)
+    : settings_(std::move(settings)), iniPath_(std::move(iniPath)) {}
+
+AppServices::~AppServices() {
+  ClosePort();
+}
+
+std::optional<QString> AppServices::AskPort(QWidget* parent, const QString& prompt,
+                                            const QStringList& entries,
+                                            const QString& defaultText) {
+  return QtLauncherDialogs::AskPort(parent, prompt, entries, defaultText);
+}
+
+void AppServices::ShowMessage(QWidget* parent, const QString& text, QMessageBox::Icon icon) {
+  QtLauncherDialogs::ShowMessage(parent, text, icon);
+}
+
+KwpLink& AppServices::LinkFor(const PortChoice& port) {
+  if (!link_) {
+    if (port.kind == PortChoice::Kind::Virtual) {
+      ecu_ = std::make_unique<VirtualEcu>();
+      port_ = std::make_unique<VirtualLine>(*ecu_, clock_);
+    } else {
+      port_ = MakeSystemSerialPort();
+    }
+    link_ = std::make_unique<KwpLink>(*port_, clock_);
+  }
+  return *link_;
+}
+
+void AppServices::RunDiagnostics(QWidget* launcher, const PortChoice& port, int,
+                                 const QString& caption, bool autoConnect) {
+  DiagWindowConfig config;
+  config.link = &LinkFor(port);
+  config.settings = settings_.get();
+  config.poll = ReadPollSettings(iniPath_);
+  config.comPort = port.number;
+  if (port.kind == PortChoice::Kind::Device) config.comDevice = port.device.toStdString();
+  config.autoConnect = autoConnect;
+  config.launcher = launcher;
+
+  std::unique_ptr<TFormDiagJ5E2> window;
+  try {
+    window = std::make_unique<TFormDiagJ5E2>(config);
+  } catch (const std::bad_alloc&) {
+    ShowMessage(launcher, QStringLiteral("Недостаточно памяти для записи данных (32 МБ)."),
+                QMessageBox::Critical);
+    return;
+  }
+  window->setWindowTitle(caption);
+  window->setWindowModality(Qt::ApplicationModal);
+  QEventLoop loop;
+  QObject::connect(window.get(), &TFormDiagJ5E2::Closed, &loop, &QEventLoop::quit);
+  window_ = window.get();
+  window->show();
+  loop.exec();
+  window_ = nullptr;
+}
+
+void AppServices::ShowAbout(QWidget*) {
+  TFormSplash splash;
+  splash.ShowSplash(TFormSplash::About);
+}
+
+void AppServices::ClosePort() {
+  if (port_) port_->ClosePort();
+}
+
+}  // namespace kvd

@@ -1,0 +1,806 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "ui/diag_window.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFrame>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPushButton>
+#include <QScreen>
+#include <QStatusTipEvent>
+#include <QTimer>
+#include <algorithm>
+#include <climits>
+
+#include "data/history.h"
+#include "data/parameters.h"
+#include "link/kwp.h"
+#include "session/diag_session.h"
+#include "ui/rx_timer.h"
+
+namespace kvd {
+
+namespace {
+
+constexpr int kDefaultClientWidth = 769;
+constexpr int kDefaultClientHeight = 483;
+constexpr int kMinWindowWidth = 620;
+constexpr int kMinWindowHeight = 450;
+constexpr int kMaxWindowExtent = 16384;
+
+// The 16-pixel pictures of the link states: 0 connecting, 1 off-line, 2 on-line.
+QPixmap LinkStatePixmap(int index) {
+  QPixmap pm(16, 16);
+  pm.fill(Qt::transparent);
+  QPainter p(&pm);
+  p.setRenderHint(QPainter::Antialiasing);
+  QColor fill;
+  switch (index) {
+    case 0:
+      fill = QColor(0xff, 0xc0, 0x20);
+      break;
+    case 2:
+      fill = QColor(0x20, 0xc0, 0x30);
+      break;
+    default:
+      fill = QColor(0xd0, 0x20, 0x20);
+      break;
+  }
+  p.setPen(QPen(fill.darker(160), 1));
+  p.setBrush(fill);
+  p.drawEllipse(QRectF(1.5, 1.5, 13, 13));
+  p.setPen(QPen(Qt::white, 1.6, Qt::SolidLine, Qt::RoundCap));
+  if (index == 2) {  // a tick
+    p.drawLine(QPointF(4.5, 8.5), QPointF(7, 11));
+    p.drawLine(QPointF(7, 11), QPointF(11.5, 5));
+  } else if (index == 0) {  // two arrows
+    p.drawLine(QPointF(4, 6), QPointF(12, 6));
+    p.drawLine(QPointF(9.5, 3.8), QPointF(12, 6));
+    p.drawLine(QPointF(12, 10), QPointF(4, 10));
+    p.drawLine(QPointF(6.5, 12.2), QPointF(4, 10));
+  } else {  // a cross
+    p.drawLine(QPointF(5, 5), QPointF(11, 11));
+    p.drawLine(QPointF(11, 5), QPointF(5, 11));
+  }
+  return pm;
+}
+
+QFrame* MakePanel(QWidget* parent, const char* name) {
+  auto* f = new QFrame(parent);
+  f->setObjectName(QString::fromLatin1(name));
+  f->setFrameShape(QFrame::StyledPanel);
+  f->setFrameShadow(QFrame::Raised);
+  return f;
+}
+
+}  // namespace
+
+TFormDiagJ5E2::TFormDiagJ5E2(DiagWindowConfig config, QWidget* parent)
+    : QMainWindow(parent), config_(std::move(config)) {
+  Q_ASSERT(config_.link && config_.settings);
+  setObjectName(QStringLiteral("FormDiagJ5E2"));
+  setWindowTitle(QStringLiteral("Диагностика - Январь-5.1 / VS-5.1 / Bosch M1.5.4  EURO-2"));
+  setAttribute(Qt::WA_DeleteOnClose, false);
+
+  history_ = std::make_unique<HistoryStore>(config_.link->GetClock());
+  session_ =
+      std::make_unique<DiagSession>(*config_.link, *history_, config_.link->GetClock(), *this);
+  session_->ComPort = config_.comPort;
+  session_->ComDevice = config_.comDevice;
+  session_->AutoConnect = config_.autoConnect;
+  const QString sep = QLocale().decimalPoint();
+  session_->DecimalSeparator = sep.size() == 1 && sep[0].unicode() < 128 ? sep[0].toLatin1() : '.';
+
+  client_ = new QWidget(this);
+  client_->setObjectName(QStringLiteral("ClientArea"));
+  setCentralWidget(client_);
+
+  // 1..2: menus (the immobilizer item hidden), hint routing (event()), placement, bars.
+  BuildMenus();
+  BuildBars();
+  resize(kDefaultClientWidth, kDefaultClientHeight + menuBar()->sizeHint().height());
+  setMinimumSize(kMinWindowWidth, kMinWindowHeight);
+  if (config_.launcher) move(config_.launcher->pos() + QPoint(100, 100));
+
+  // 3: settings.
+  ReadWindowSettings();
+
+  // The poll timer, assigned in the order OnTimer, priority, interval, threading, enabled.
+  comTimer_ = new TRxTimer(this);
+  comTimer_->SetEnabled(false);
+  comTimer_->SetOnTimer([this](TRxTimer*) { ComTimerTimer(); });
+  comTimer_->SetOnException([this](const std::string& message) { ShowMessage(message); });
+  comTimer_->SetThreadPriority(QThread::NormalPriority);
+  comTimer_->SetInterval(config_.poll.IntervalMs);
+  comTimer_->SetThreaded(config_.poll.Threaded);
+
+  // 6: the panes; the recording shows on them from its append callback.
+  BuildPanes();
+  history_->SetAppendCallback([this](int32_t index) { ShowNewestRecord(index); });
+  history_->SetFullCallback(
+      [this] { SetStatusWarning("Память для записи данных заполнена, запись остановлена."); });
+
+  // 7: set 1, layout, off-line; the first tick connects.
+  currentSet_ = 1;
+  LayOutPanes();
+  session_->ShowLinkState(LinkState::Offline);
+  session_->PollEnabled = true;
+  comTimer_->SetEnabled(true);
+  qApp->installEventFilter(this);
+}
+
+TFormDiagJ5E2::~TFormDiagJ5E2() {
+  qApp->removeEventFilter(this);
+  if (comTimer_) comTimer_->SetEnabled(false);
+  HideBusyNotice();
+  CloseConnectBox();
+  // The panes read the recording while they are destroyed; they go first.
+  for (TfrmGraph*& pane : panes_) {
+    delete pane;
+    pane = nullptr;
+  }
+  history_->SetAppendCallback(nullptr);
+}
+
+QAction* TFormDiagJ5E2::AddAction(QMenu* menu, const QString& objectName, const QString& text,
+                                  const QKeySequence& shortcut, bool available) {
+  QAction* a = menu ? menu->addAction(text) : menuBar()->addAction(text);
+  a->setObjectName(objectName);
+  if (!shortcut.isEmpty()) {
+    a->setShortcut(shortcut);
+    a->setShortcutContext(Qt::WindowShortcut);
+  }
+  // Commands that a later version brings are listed but cannot be chosen yet.
+  a->setEnabled(available);
+  if (!available) a->setProperty("kvdUnavailable", true);
+  return a;
+}
+
+void TFormDiagJ5E2::BuildMenus() {
+  QMenuBar* bar = menuBar();
+  bar->setNativeMenuBar(false);
+
+  miData_ = bar->addMenu(QStringLiteral("Данные"));
+  miData_->setObjectName(QStringLiteral("miData"));
+  AddAction(miData_, "miSaveDiagData", QStringLiteral("Сохранить данные в файл"),
+            QKeySequence(Qt::CTRL | Qt::Key_S), false);
+  miOpenDiagData_ = AddAction(miData_, "miOpenDiagData", QStringLiteral("Открыть файл с данными"),
+                              QKeySequence(Qt::CTRL | Qt::Key_O), false);
+  QAction* reset = AddAction(miData_, "miResetData", QStringLiteral("Очистить накопленные данные"),
+                             QKeySequence(Qt::CTRL | Qt::Key_R), true);
+  connect(reset, &QAction::triggered, this, [this] { miResetDataClick(); });
+  miData_->addSeparator();
+  miMeasure_ = AddAction(miData_, "miMeasure", QStringLiteral("Измерения"),
+                         QKeySequence(Qt::CTRL | Qt::Key_I), false);
+  miCancelSelect_ =
+      AddAction(miData_, "miCancelSelect", QStringLiteral("Отменить выделение данных"),
+                QKeySequence(Qt::CTRL | Qt::Key_U), true);
+  connect(miCancelSelect_, &QAction::triggered, this, [this] { miCancelSelectClick(); });
+  miData_->addSeparator();
+  AddAction(miData_, "miAddFloat", QStringLiteral("Добавить \"плавающий\" параметр"),
+            QKeySequence(Qt::CTRL | Qt::Key_A), false);
+  AddAction(miData_, "miArrangeFloat", QStringLiteral("Упорядочить \"плавающие\" параметры"), {},
+            false);
+  AddAction(miData_, "miRemoveFloat", QStringLiteral("Убрать все \"плавающие\" параметры"), {},
+            false);
+  miData_->addSeparator();
+  AddAction(miData_, "miChangeSet", QStringLiteral("Изменить наборы данных"),
+            QKeySequence(Qt::CTRL | Qt::Key_D), false);
+  miData_->addSeparator();
+  connect(miData_, &QMenu::aboutToShow, this, [this] { UpdateDataMenu(); });
+
+  miParams_ = bar->addMenu(QStringLiteral("Сведения"));
+  miParams_->setObjectName(QStringLiteral("miParams"));
+  miParamsAction_ = miParams_->menuAction();
+  AddAction(miParams_, "miErrors", QStringLiteral("Ошибки"),
+            QKeySequence(Qt::SHIFT | Qt::CTRL | Qt::Key_E), false);
+  AddAction(miParams_, "miIdent", QStringLiteral("Идентификаторы"),
+            QKeySequence(Qt::SHIFT | Qt::CTRL | Qt::Key_N), false);
+  AddAction(miParams_, "miConfig", QStringLiteral("Комплектация"),
+            QKeySequence(Qt::SHIFT | Qt::CTRL | Qt::Key_C), false);
+  AddAction(miParams_, "miEcuReset", QStringLiteral("Сброс ЭБУ"),
+            QKeySequence(Qt::SHIFT | Qt::CTRL | Qt::Key_R), false);
+  QAction* immo = AddAction(miParams_, "miImmo", QStringLiteral("Статус иммобилайзера"),
+                            QKeySequence(Qt::SHIFT | Qt::CTRL | Qt::Key_I), false);
+  immo->setVisible(false);
+  miADC_ = AddAction(miParams_, "miADC", QStringLiteral("Каналы АЦП"),
+                     QKeySequence(Qt::SHIFT | Qt::CTRL | Qt::Key_A), true);
+  miADC_->setCheckable(true);
+  connect(miADC_, &QAction::triggered, this, [this] { miADCClick(); });
+  AddAction(miParams_, "miBlm1", QStringLiteral("Память обучения, банк 1"),
+            QKeySequence(Qt::SHIFT | Qt::CTRL | Qt::Key_F1), false);
+  AddAction(miParams_, "miBlm2", QStringLiteral("Память обучения, банк 2"),
+            QKeySequence(Qt::SHIFT | Qt::CTRL | Qt::Key_F2), false);
+  miParamsAction_->setEnabled(false);
+
+  miConnect_ = AddAction(nullptr, "miConnect", QStringLiteral("Уст.связь"), {}, true);
+  miConnect_->setStatusTip(QStringLiteral("Установить или разорвать связь с ЭБУ"));
+  connect(miConnect_, &QAction::triggered, this, [this] { miConnectClick(); });
+  miStop_ =
+      AddAction(nullptr, "miStop", QStringLiteral("Стоп"), QKeySequence(Qt::Key_Pause), false);
+  miStop_->setStatusTip(QStringLiteral("Прервать получение данных от ЭБУ"));
+  connect(miStop_, &QAction::triggered, this, [this] { miStopClick(); });
+  miPause_ = AddAction(nullptr, "miPause", QStringLiteral("Пауза"),
+                       QKeySequence(Qt::SHIFT | Qt::Key_Pause), false);
+  miPause_->setStatusTip(QStringLiteral("Приостановить отображение данных"));
+  connect(miPause_, &QAction::triggered, this, [this] { miPauseClick(); });
+  miWider_ = AddAction(nullptr, "miWider", QStringLiteral("Шире"),
+                       QKeySequence(Qt::KeypadModifier | Qt::Key_Plus), true);
+  connect(miWider_, &QAction::triggered, this, [this] { miWiderClick(); });
+  miNarrower_ = AddAction(nullptr, "miNarrower", QStringLiteral("Уже"),
+                          QKeySequence(Qt::KeypadModifier | Qt::Key_Minus), true);
+  connect(miNarrower_, &QAction::triggered, this, [this] { miNarrowerClick(); });
+  miLeft_ = AddAction(nullptr, "miLeft", QStringLiteral("Влево"), {}, true);
+  connect(miLeft_, &QAction::triggered, this, [this] { miLeftClick(); });
+  miRight_ = AddAction(nullptr, "miRight", QStringLiteral("Вправо"), {}, true);
+  connect(miRight_, &QAction::triggered, this, [this] { miRightClick(); });
+  miFrameLeft_ = AddAction(nullptr, "miFrameLeft", QStringLiteral("Кадр влево"), {}, true);
+  connect(miFrameLeft_, &QAction::triggered, this, [this] { miFrameLeftClick(); });
+  miFrameRight_ = AddAction(nullptr, "miFrameRight", QStringLiteral("Кадр вправо"), {}, true);
+  connect(miFrameRight_, &QAction::triggered, this, [this] { miFrameRightClick(); });
+  for (QAction* nav : {miLeft_, miRight_, miFrameLeft_, miFrameRight_}) nav->setEnabled(false);
+}
+
+void TFormDiagJ5E2::BuildBars() {
+  // The ADC bar: six read-only texts with their labels; hidden with height 0 at first.
+  panelADC_ = MakePanel(client_, "PanelADC");
+  auto* adcLayout = new QHBoxLayout(panelADC_);
+  adcLayout->setContentsMargins(6, 2, 6, 2);
+  adcLayout->setSpacing(4);
+  const char* adcLabels[kAdcChannelCount] = {"ДМРВ", "ДПДЗ", "ДД", "ДК", "ДТОЖ", "АКБ"};
+  const char* adcNames[kAdcChannelCount] = {"eADCMAF", "eADCTPS",  "eADCDD",
+                                            "eADCLAM", "eADCTWAT", "eADCACC"};
+  for (int i = 0; i < kAdcChannelCount; ++i) {
+    adcLayout->addWidget(new QLabel(QString::fromUtf8(adcLabels[i]), panelADC_));
+    auto* e = new QLineEdit(panelADC_);
+    e->setObjectName(QString::fromLatin1(adcNames[i]));
+    e->setReadOnly(true);
+    e->setFocusPolicy(Qt::NoFocus);
+    e->setFixedWidth(56);
+    e->setAlignment(Qt::AlignRight);
+    adcEdits_[static_cast<size_t>(i)] = e;
+    adcLayout->addWidget(e);
+  }
+  adcLayout->addStretch(1);
+  panelADC_->setFixedHeight(0);
+  panelADC_->hide();
+
+  // The control bar: its controls come with actuator control; disabled until on-line.
+  panelCtrl_ = MakePanel(client_, "panelCtrl");
+  auto* ctrlLayout = new QHBoxLayout(panelCtrl_);
+  ctrlLayout->setContentsMargins(6, 0, 6, 0);
+  auto* ctrlNote = new QLabel(QStringLiteral("Управление исполнительными механизмами"), panelCtrl_);
+  ctrlNote->setObjectName(QStringLiteral("lblCtrl"));
+  ctrlLayout->addWidget(ctrlNote);
+  ctrlLayout->addStretch(1);
+  panelCtrl_->setFixedHeight(kCtrlBarHeight);
+  panelCtrl_->setEnabled(false);
+
+  // The status bar: four panels 120, 180, 100 and the rest; the link indicator over panel 0.
+  statusBar_ = new QFrame(client_);
+  statusBar_->setObjectName(QStringLiteral("StatusBar"));
+  statusBar_->setFixedHeight(kStatusBarHeight);
+  const int widths[4] = {120, 180, 100, 50};
+  for (int i = 0; i < 4; ++i) {
+    auto* panel = new QLabel(statusBar_);
+    panel->setFrameShape(QFrame::Panel);
+    panel->setFrameShadow(QFrame::Sunken);
+    panel->setObjectName(QStringLiteral("StatusPanel%1").arg(i));
+    panel->setMinimumWidth(widths[i]);
+    panel->setIndent(4);
+    statusPanels_[static_cast<size_t>(i)] = panel;
+  }
+  linkIconLabel_ = new QLabel(statusPanels_[0]);
+  linkIconLabel_->setGeometry(4, 2, 16, 16);
+  linkLabel_ = new QLabel(statusPanels_[0]);
+  linkLabel_->setGeometry(24, 2, 92, 16);
+}
+
+void TFormDiagJ5E2::BuildPanes() {
+  for (int i = 0; i < kPaneCount; ++i) {
+    auto* pane = new TfrmGraph(client_, history_.get(), &shared_, config_.visiblePointCount);
+    pane->setObjectName(QStringLiteral("Graph%1").arg(i + 1));
+    pane->SetPanelHint(QStringLiteral("Показать график %1").arg(i + 1));
+    pane->SetColorScheme(colorScheme_);
+    pane->OnCursorMoved = [this](TfrmGraph& p) {
+      const int32_t c = p.CursorIndex();
+      ForEachPane([c](TfrmGraph& q) { q.SetCursor(c); });
+    };
+    pane->OnSelectionChanged = [this](TfrmGraph&) {
+      ForEachPane([](TfrmGraph& q) { q.Refill(); });
+    };
+    pane->OnLayoutRequest = [this](TfrmGraph&) { LayOutPanes(); };
+    pane->SetLineWidth(lineWidth_);
+    panes_[static_cast<size_t>(i)] = pane;
+  }
+  // The panes were made with the start value; the window keeps the shared count from here on.
+}
+
+void TFormDiagJ5E2::ReadWindowSettings() {
+  UserSettings& s = *config_.settings;
+  namespace k = settings_keys;
+  const auto w = ReadIntInRange(s, "", k::kDiagWindowWidth, kMinWindowWidth, kMaxWindowExtent);
+  const auto h = ReadIntInRange(s, "", k::kDiagWindowHeight, kMinWindowHeight, kMaxWindowExtent);
+  const auto left = ReadIntInRange(s, "", k::kDiagWindowLeft, -kMaxWindowExtent, kMaxWindowExtent);
+  const auto top = ReadIntInRange(s, "", k::kDiagWindowTop, -kMaxWindowExtent, kMaxWindowExtent);
+  if (w && h) resize(*w, *h);
+  if (left && top) {
+    // Bounds from another screen layout could put the window out of reach: only a position
+    // whose title bar lies on some screen is taken.
+    const QRect title(*left, *top, std::max(width(), 100), 30);
+    bool visible = false;
+    for (const QScreen* screen : QGuiApplication::screens())
+      if (screen->availableGeometry().intersects(title)) visible = true;
+    if (visible) move(*left, *top);
+  }
+  colorScheme_ = ReadOrWriteDefault(s, "", k::kDiagColorScheme, 0, kGraphColorSchemeCount - 1, 0);
+  lineWidth_ = ReadOrWriteDefault(s, "", k::kDiagLineWidth, 1, 3, 1);
+  sets_ = LoadSetTable(s);
+
+  // The set items of the "Данные" menu, keys 1..9 and 0.
+  for (int i = 0; i < kDataSetCount; ++i) {
+    const int set = i + 1;
+    const QKeySequence key(set == 10 ? Qt::Key_0 : Qt::Key_0 + set);
+    QAction* item =
+        AddAction(miData_, QStringLiteral("miSet%1").arg(set), sets_[i].Name, key, true);
+    item->setData(set);
+    connect(item, &QAction::triggered, this, [this, set] { ChooseSet(set); });
+    setItems_[static_cast<size_t>(i)] = item;
+  }
+}
+
+void TFormDiagJ5E2::SaveWindowSettings() {
+  UserSettings& s = *config_.settings;
+  namespace k = settings_keys;
+  const QRect normal =
+      (isMaximized() || isMinimized() || isFullScreen()) ? normalGeometry() : geometry();
+  const QPoint origin =
+      (isMaximized() || isMinimized() || isFullScreen()) ? normal.topLeft() : pos();
+  s.WriteInt("", k::kDiagWindowWidth, normal.width());
+  s.WriteInt("", k::kDiagWindowHeight, normal.height());
+  s.WriteInt("", k::kDiagWindowLeft, origin.x());
+  s.WriteInt("", k::kDiagWindowTop, origin.y());
+  StoreSetTable(s, sets_);
+  const QString error = s.Sync();
+  if (!error.isEmpty()) ShowMessage(error.toStdString());
+}
+
+void TFormDiagJ5E2::ForEachPane(const std::function<void(TfrmGraph&)>& f) {
+  for (TfrmGraph* pane : panes_)
+    if (pane) f(*pane);
+}
+
+// ---------------------------------------------------------------------------------------
+// Layout
+
+void TFormDiagJ5E2::PlaceBars() {
+  const int w = client_->width();
+  int bottom = client_->height();
+  bottom -= kStatusBarHeight;
+  statusBar_->setGeometry(0, bottom, w, kStatusBarHeight);
+  int x = 0;
+  const int widths[3] = {120, 180, 100};
+  for (int i = 0; i < 3; ++i) {
+    statusPanels_[static_cast<size_t>(i)]->setGeometry(x, 0, widths[i], kStatusBarHeight);
+    x += widths[i];
+  }
+  statusPanels_[3]->setGeometry(x, 0, std::max(50, w - x), kStatusBarHeight);
+  bottom -= kCtrlBarHeight;
+  panelCtrl_->setGeometry(0, bottom, w, kCtrlBarHeight);
+  const int adc = panelADC_->isVisible() || miADC_->isChecked() ? kAdcBarHeight : 0;
+  bottom -= adc;
+  panelADC_->setGeometry(0, bottom, w, adc);
+}
+
+void TFormDiagJ5E2::LayOutPanes() {
+  PlaceBars();
+  int n = 0;
+  for (TfrmGraph* pane : panes_)
+    if (pane && pane->GraphShown()) ++n;
+  const int adc = miADC_->isChecked() ? kAdcBarHeight : 0;
+  int h = 0;
+  if (n > 0)
+    h = (client_->height() - kCtrlBarHeight - adc - kStatusBarHeight -
+         (kPaneCount - n) * TfrmGraph::kCollapsedHeight) /
+        n;
+  TfrmGraph* lowest = nullptr;
+  int y = 0;
+  for (TfrmGraph* pane : panes_) {
+    if (!pane) continue;
+    pane->SetTimeLabelsShown(false);
+    int height = pane->height();
+    if (pane->GraphShown() && n > 0) {
+      height = std::max(h, TfrmGraph::kCollapsedHeight);
+      pane->SetStatsShown(h > 120);
+      lowest = pane;
+    } else if (!pane->GraphShown()) {
+      height = TfrmGraph::kCollapsedHeight;
+    }
+    pane->setGeometry(0, y, client_->width(), height);
+    y += height;
+  }
+  if (lowest) lowest->SetTimeLabelsShown(true);
+}
+
+void TFormDiagJ5E2::resizeEvent(QResizeEvent* event) {
+  QMainWindow::resizeEvent(event);
+  LayOutPanes();
+}
+
+bool TFormDiagJ5E2::event(QEvent* event) {
+  if (event->type() == QEvent::StatusTip) {
+    // The hint of the menu item under the mouse goes to status panel 3.
+    statusPanels_[3]->setText(static_cast<QStatusTipEvent*>(event)->tip());
+    return true;
+  }
+  return QMainWindow::event(event);
+}
+
+// ---------------------------------------------------------------------------------------
+// Data sets
+
+void TFormDiagJ5E2::ApplyCurrentSet() {
+  const int set = std::clamp(currentSet_, 1, kDataSetCount);
+  const DataSet& ds = sets_[static_cast<size_t>(set - 1)];
+  statusPanels_[1]->setText(ds.Name);
+  for (int i = 0; i < kPaneCount; ++i) {
+    TfrmGraph* pane = panes_[static_cast<size_t>(i)];
+    ParameterDescriptor d =
+        LookupParameter(ds.SlotParameter[static_cast<size_t>(i)])
+            .value_or(*LookupParameter(DefaultSetTable()[static_cast<size_t>(set - 1)]
+                                           .SlotParameter[static_cast<size_t>(i)]));
+    d.Options = ds.SlotOptions[static_cast<size_t>(i)];
+    pane->SetTitle(QString::fromStdString(d.Name));
+    pane->SetGraphShown((d.Options & 1) != 0);
+    pane->SetDecoding(d);
+    pane->SetValueType(d.ValueType);
+    pane->SetYRange(d.DefaultMin, d.DefaultMax);
+    pane->RecordPosition = static_cast<uint16_t>(d.RecordPosition);
+    pane->SetTimeLabelsShown(false);
+  }
+  LayOutPanes();
+  ForEachPane([](TfrmGraph& p) { p.Refill(); });
+}
+
+void TFormDiagJ5E2::ChooseSet(int set) {
+  if (set < 1 || set > kDataSetCount) return;
+  currentSet_ = set;
+  ApplyCurrentSet();
+}
+
+void TFormDiagJ5E2::UpdateDataMenu() {
+  const bool both = history_->SelectionStart() >= 0 && history_->SelectionEnd() >= 0;
+  miCancelSelect_->setEnabled(both);
+  miMeasure_->setEnabled(false);  // measurements come with a later version
+}
+
+// ---------------------------------------------------------------------------------------
+// Recording, zoom, pause and navigation
+
+void TFormDiagJ5E2::ShowNewestRecord(int32_t index) {
+  if (session_->Paused) return;
+  ForEachPane([index](TfrmGraph& p) {
+    p.SetNewestShownIndex(index);
+    p.CursorToLast();
+    p.Refill();
+  });
+}
+
+void TFormDiagJ5E2::miResetDataClick() {
+  history_->Reset();
+  ForEachPane([](TfrmGraph& p) {
+    p.SetNewestShownIndex(0);
+    p.CursorToLast();
+    p.Refill();
+  });
+}
+
+void TFormDiagJ5E2::miCancelSelectClick() {
+  history_->CancelSelection();
+  shared_.SelectionStartPoint = -1;
+  shared_.SelectionEndPoint = -1;
+  ForEachPane([](TfrmGraph& p) { p.Refill(); });
+}
+
+void TFormDiagJ5E2::miWiderClick() {
+  shared_.VisiblePointCount = std::max(GraphShared::kMinPoints, shared_.VisiblePointCount / 2);
+  ForEachPane([](TfrmGraph& p) {
+    p.Refill();
+    p.CursorToLast();
+  });
+}
+
+void TFormDiagJ5E2::miNarrowerClick() {
+  shared_.VisiblePointCount = std::min(GraphShared::kMaxPoints, shared_.VisiblePointCount * 2);
+  ForEachPane([](TfrmGraph& p) {
+    p.Refill();
+    p.CursorToLast();
+  });
+}
+
+void TFormDiagJ5E2::miLeftClick() {
+  if (session_->Paused) ForEachPane([](TfrmGraph& p) { p.CursorLeft(); });
+}
+void TFormDiagJ5E2::miRightClick() {
+  if (session_->Paused) ForEachPane([](TfrmGraph& p) { p.CursorRight(); });
+}
+void TFormDiagJ5E2::miFrameLeftClick() {
+  if (session_->Paused) ForEachPane([](TfrmGraph& p) { p.PageLeft(); });
+}
+void TFormDiagJ5E2::miFrameRightClick() {
+  if (session_->Paused) ForEachPane([](TfrmGraph& p) { p.PageRight(); });
+}
+
+void TFormDiagJ5E2::miConnectClick() {
+  if (!session_->Connected && !session_->InPollStep()) {
+    // Connecting starts a new recording: the panes are emptied with the history.
+    miResetDataClick();
+  }
+  session_->miConnectClick();
+}
+
+void TFormDiagJ5E2::miPauseClick() {
+  session_->miPauseClick(PauseSender::Pause);
+}
+void TFormDiagJ5E2::miStopClick() {
+  session_->miPauseClick(PauseSender::Stop);
+}
+
+void TFormDiagJ5E2::miADCClick() {
+  // The action toggled its own check mark.
+  const bool shown = miADC_->isChecked();
+  panelADC_->setFixedHeight(shown ? kAdcBarHeight : 0);
+  panelADC_->setVisible(shown);
+  LayOutPanes();
+}
+
+void TFormDiagJ5E2::ComTimerTimer() {
+  session_->PollStep();
+  if (closing_ && !session_->InPollStep()) QTimer::singleShot(0, this, [this] { close(); });
+}
+
+// ---------------------------------------------------------------------------------------
+// Keys
+
+bool TFormDiagJ5E2::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == client_ && event->type() == QEvent::Resize) {
+    LayOutPanes();
+    return false;
+  }
+  if (event->type() != QEvent::KeyPress) return false;
+  auto* widget = qobject_cast<QWidget*>(watched);
+  if (!widget || widget->window() != this) return false;
+  return HandleKey(static_cast<QKeyEvent*>(event));
+}
+
+bool TFormDiagJ5E2::HandleKey(QKeyEvent* event) {
+  const Qt::KeyboardModifiers mods = event->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier |
+                                                           Qt::AltModifier | Qt::MetaModifier);
+  // With Ctrl alone the key belongs to the focused control.
+  if (mods == Qt::ControlModifier) return false;
+  switch (event->key()) {
+    case Qt::Key_Left:
+      miLeftClick();
+      break;
+    case Qt::Key_Right:
+      miRightClick();
+      break;
+    case Qt::Key_PageUp:
+      miFrameLeftClick();
+      break;
+    case Qt::Key_PageDown:
+      miFrameRightClick();
+      break;
+    default:
+      if (event->text() == QStringLiteral("-"))
+        miNarrowerClick();
+      else if (event->text() == QStringLiteral("="))
+        miWiderClick();
+      break;
+  }
+  // Every other key is consumed too: the focused control never sees it.
+  event->accept();
+  return true;
+}
+
+// ---------------------------------------------------------------------------------------
+// Busy notice
+
+void TFormDiagJ5E2::ShowBusyNotice(const QString& text, int ms) {
+  HideBusyNotice();
+  auto* box =
+      new QMessageBox(QMessageBox::Information, windowTitle(), QStringLiteral("\n\n") + text,
+                      QMessageBox::NoButton, nullptr, Qt::Dialog | Qt::WindowStaysOnTopHint);
+  box->setAttribute(Qt::WA_DeleteOnClose, false);
+  box->setModal(false);
+  box->setStandardButtons(QMessageBox::NoButton);
+  notice_ = box;
+  auto* timer = new QTimer(this);
+  timer->setSingleShot(true);
+  noticeTimer_ = timer;
+  connect(timer, &QTimer::timeout, this, [this] { HideBusyNotice(); });
+  box->adjustSize();
+  QWidget* over = config_.launcher ? config_.launcher : this;
+  box->move(over->frameGeometry().center() - QPoint(box->width() / 2, box->height() / 2));
+  timer->start(ms < 0 ? INT_MAX : ms);
+  box->show();
+  box->repaint();
+}
+
+void TFormDiagJ5E2::HideBusyNotice() {
+  if (noticeTimer_) {
+    noticeTimer_->stop();
+    noticeTimer_->deleteLater();
+  }
+  if (notice_) {
+    notice_->hide();
+    delete notice_.data();
+  }
+}
+
+bool TFormDiagJ5E2::BusyNoticeShown() const {
+  return notice_ && notice_->isVisible();
+}
+
+// ---------------------------------------------------------------------------------------
+// Show and close
+
+void TFormDiagJ5E2::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  if (shownOnce_) return;
+  shownOnce_ = true;
+  session_->FormShow();
+  ApplyCurrentSet();
+}
+
+void TFormDiagJ5E2::closeEvent(QCloseEvent* event) {
+  if (session_->InPollStep()) {
+    // The connect box or a message of the poll step is open: the window closes as soon as
+    // the step has returned.
+    closing_ = true;
+    event->ignore();
+    return;
+  }
+  closing_ = true;
+  comTimer_->SetEnabled(false);
+  HideBusyNotice();
+  session_->FormClose();
+  SaveWindowSettings();
+  event->accept();
+  emit Closed();
+}
+
+// ---------------------------------------------------------------------------------------
+// Status bar and accessors
+
+QWidget* TFormDiagJ5E2::StatusBarPanel(int i) const {
+  return i >= 0 && i < 4 ? statusPanels_[static_cast<size_t>(i)] : nullptr;
+}
+
+QString TFormDiagJ5E2::LinkText() const {
+  return linkLabel_->text();
+}
+
+QString TFormDiagJ5E2::StatusText(int panel) const {
+  if (panel == 0) return LinkText();
+  return panel > 0 && panel < 4 ? statusPanels_[static_cast<size_t>(panel)]->text() : QString();
+}
+
+QAction* TFormDiagJ5E2::Action(const QString& objectName) const {
+  return findChild<QAction*>(objectName);
+}
+
+QString TFormDiagJ5E2::AdcText(int channel) const {
+  if (channel < 0 || channel >= kAdcChannelCount) return {};
+  return adcEdits_[static_cast<size_t>(channel)]->text();
+}
+
+// ---------------------------------------------------------------------------------------
+// SessionUi
+
+void TFormDiagJ5E2::ShowMessage(const std::string& text) {
+  const QString t = QString::fromStdString(text);
+  if (config_.messageSink) {
+    config_.messageSink(t);
+    return;
+  }
+  QMessageBox box(QMessageBox::NoIcon, windowTitle(), t, QMessageBox::Ok, this);
+  box.exec();
+}
+
+void TFormDiagJ5E2::ShowConnectBox(const std::string& text) {
+  CloseConnectBox();
+  connectCancelled_ = false;
+  auto* box = new QMessageBox(QMessageBox::Information, windowTitle(), QString::fromStdString(text),
+                              QMessageBox::Cancel, this);
+  box->setModal(false);
+  box->setAttribute(Qt::WA_DeleteOnClose, false);
+  if (QAbstractButton* cancel = box->button(QMessageBox::Cancel))
+    cancel->setText(QStringLiteral("Отмена"));
+  connect(box, &QMessageBox::finished, this, [this](int) { connectCancelled_ = true; });
+  connectBox_ = box;
+  box->show();
+}
+
+bool TFormDiagJ5E2::ConnectBoxCancelled() {
+  return connectCancelled_ || !connectBox_;
+}
+
+void TFormDiagJ5E2::CloseConnectBox() {
+  if (connectBox_) {
+    QMessageBox* box = connectBox_.data();
+    connectBox_ = nullptr;
+    box->disconnect(this);
+    box->hide();
+    box->deleteLater();
+  }
+}
+
+void TFormDiagJ5E2::ProcessMessages() {
+  QCoreApplication::processEvents();
+}
+
+void TFormDiagJ5E2::ShowLinkState(LinkState state, const std::string& text) {
+  linkIcon_ = LinkStateIcon(state);
+  linkIconLabel_->clear();
+  linkIconLabel_->setPixmap(LinkStatePixmap(linkIcon_));
+  linkLabel_->setText(QString::fromStdString(text));
+  statusBar_->repaint();
+}
+
+void TFormDiagJ5E2::ApplyMenus(const SessionMenus& menus) {
+  miConnect_->setText(QString::fromStdString(menus.ConnectCaption));
+  miParamsAction_->setEnabled(menus.ParamsEnabled);
+  miPause_->setText(QString::fromStdString(menus.PauseCaption));
+  miPause_->setEnabled(menus.PauseEnabled);
+  miStop_->setText(QString::fromStdString(menus.StopCaption));
+  miStop_->setEnabled(menus.StopEnabled);
+  // Opening files comes with a later version; until then the item stays disabled.
+  miOpenDiagData_->setEnabled(menus.OpenDiagDataEnabled &&
+                              !miOpenDiagData_->property("kvdUnavailable").toBool());
+  for (QAction* nav : {miLeft_, miRight_, miFrameLeft_, miFrameRight_})
+    nav->setEnabled(menus.NavigationEnabled);
+}
+
+void TFormDiagJ5E2::SetStatusWarning(const std::string& text) {
+  statusPanels_[3]->setText(QString::fromStdString(text));
+}
+
+void TFormDiagJ5E2::SetActuatorPanel(bool enabled) {
+  panelCtrl_->setEnabled(enabled);
+}
+
+// The control bar has no actuator controls yet: nothing is ever under the program's control.
+bool TFormDiagJ5E2::ActuatorControlChecked() {
+  return false;
+}
+void TFormDiagJ5E2::ReleaseActuatorControl() {}
+void TFormDiagJ5E2::RefreshActuator() {}
+
+bool TFormDiagJ5E2::AdcShown() {
+  return miADC_->isChecked();
+}
+
+void TFormDiagJ5E2::ShowAdcValues(const AdcTexts& texts) {
+  for (int i = 0; i < kAdcChannelCount; ++i)
+    adcEdits_[static_cast<size_t>(i)]->setText(
+        QString::fromStdString(texts[static_cast<size_t>(i)]));
+}
+
+// The trouble-code list and the learn-memory window come with a later version: the session never
+// finds them open, so there is nothing to show or close.
+void TFormDiagJ5E2::TroubleCodesRead(std::span<const uint8_t>, uint32_t) {}
+void TFormDiagJ5E2::CloseTroubleCodeList() {}
+void TFormDiagJ5E2::CloseLearnMemory() {}
+
+}  // namespace kvd
