@@ -269,7 +269,7 @@ void DiagSession::LinkLost(const char* service) {
 
 void DiagSession::PollStep() {
   // A message box of a previous tick may pump the tick that is due now: ignore it.
-  if (inPollStep_) return;
+  if (inPollStep_ || connecting_) return;
   if (!PollEnabled) return;
   ScopedFlag running(inPollStep_);
   ++TickCount;
@@ -309,10 +309,13 @@ void DiagSession::ClearTroubleCodes() {
   }
   if (result == kKwpPositive) {
     Tag &= ~kClearRequested;
-  } else if (result < 0) {
-    ui_.ShowMessage(KwpErrorMessage(kSvcClearDiagnosticInformation));
-  } else {
+  } else if (result == kKwpNegative || result == kKwpTooManyBusy) {
+    // The buffer holds the ECU's refusal 7F 14 code.
     ui_.ShowMessage(ResponseCodeText(link_.ResponseBuffer[2]));
+  } else {
+    // The link failed, or the answer was not a refusal (a wrong service byte, a bad
+    // checksum): there is no response code to explain, only the failed service.
+    ui_.ShowMessage(KwpErrorMessage(kSvcClearDiagnosticInformation));
   }
 }
 

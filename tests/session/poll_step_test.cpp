@@ -80,10 +80,18 @@ TEST_F(PollStep, ClearingRetriesEveryTickUntilItSucceeds) {
   EXPECT_EQ(rig.ui.messages[1], "Ошибка KWP - ClearDiagnosticInformation");
   EXPECT_TRUE(s.Connected);
 
+  // An answer with a bad checksum carries no response code: the stale bytes of an
+  // earlier answer must not be shown as one.
   rig.ecu.Faults().refuseService = -1;
+  rig.ecu.Faults().badChecksum = true;
+  rig.Ticks(1);
+  ASSERT_EQ(rig.ui.messages.size(), 3u);
+  EXPECT_EQ(rig.ui.messages[2], "Ошибка KWP - ClearDiagnosticInformation");
+
+  rig.ecu.Faults().badChecksum = false;
   EXPECT_EQ(rig.Ticks(2), (std::vector<Bytes>{kClearDtc, kLiveData}));
   EXPECT_FALSE(s.Tag & kClearRequested);
-  EXPECT_EQ(rig.ui.messages.size(), 2u);
+  EXPECT_EQ(rig.ui.messages.size(), 3u);
 }
 
 TEST_F(PollStep, TickDuringAMessageBoxOfTheStepDoesNotEnterAgain) {
