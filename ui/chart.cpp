@@ -448,6 +448,8 @@ void Chart::paintEvent(QPaintEvent*) {
 
 void Chart::resizeEvent(QResizeEvent* event) {
   QWidget::resizeEvent(event);
+  // Rendering a hidden widget repeats resize events of an unchanged size: keep the cache then.
+  if (geometry_.Width() == width() && geometry_.Height() == height()) return;
   UpdateGeometry();
   cache_valid_ = false;
 }

@@ -228,7 +228,7 @@ void TfrmGraph::LayOut() {
     const int panel_x = std::max(0, w - kSidePanelWidth);
     chart_->setGeometry(0, 0, panel_x, inner_h);
     panel_->setGeometry(panel_x, 0, std::min(w, kSidePanelWidth), inner_h);
-    title_->setGeometry(8, 2, 129 - 8 + 8 > kSidePanelWidth - 8 ? kSidePanelWidth - 8 : 129, 28);
+    title_->setGeometry(8, 2, 129, 28);
     indicator_->move(kSidePanelWidth - kIndicatorWidth - 4, 30);
     for (int k = 0; k < 3; ++k) {
       const int y = 58 + k * 19;

