@@ -89,6 +89,8 @@ class DiagSession {
   const SessionMenus& Menus() const { return menus_; }
   // True while PollStep runs.
   bool InPollStep() const { return inPollStep_; }
+  // True while Connect runs (from a tick or from the menu); it pumps window messages.
+  bool Connecting() const { return connecting_; }
 
  private:
   void ApplyMenus() { ui_.ApplyMenus(menus_); }
