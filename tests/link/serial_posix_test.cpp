@@ -168,6 +168,28 @@ TEST_F(PosixPortTest, OpensRawAt10400AndKeepsOtherOpenersOut) {
   EXPECT_EQ(line.outputBaud, 9600u);
 }
 
+TEST_F(PosixPortTest, ParityAndStopBitCodes) {
+  // A pseudo-terminal always keeps eight bits without parity, but it holds the sense bits and
+  // the stop bits as set, which is enough to see the codes mapped.
+  struct Case {
+    uint8_t parity, stopBits;
+    bool odd, stick, twoStop;
+  };
+  const Case cases[] = {
+      {0, 1, false, false, false}, {1, 1, true, false, false}, {2, 2, false, false, true},
+      {7, 1, true, true, false},   {3, 0, true, true, true},  // mark; 1.5 stop bits become 2
+  };
+  for (const Case& c : cases) {
+    ASSERT_EQ(port.SetLineParameters(10400, 8, c.parity, c.stopBits), kPortOk);
+    posix::LineState line;
+    ASSERT_TRUE(posix::ReadLine(port.Handle(), line));
+    EXPECT_EQ(line.parityOdd, c.odd) << int(c.parity);
+    EXPECT_EQ(line.parityStick, c.stick) << int(c.parity);
+    EXPECT_EQ(line.twoStopBits, c.twoStop) << int(c.stopBits);
+    EXPECT_EQ(line.outputBaud, 10400u);
+  }
+}
+
 TEST_F(PosixPortTest, ReadTimeoutsAsTheWindowsDriverHasThem) {
   int32_t r = 0;
   const double byteMs = TimeMs([&] { r = port.ReadByte(); });
