@@ -19,6 +19,7 @@ HistoryStore::~HistoryStore() {
 }
 
 bool HistoryStore::Append(const uint8_t* dataBlock) {
+  if (dataBlock == nullptr) return false;
   if (recordCount_ >= kHistoryCapacity) {
     // Recording stops when the store is full; what is stored stays as it is.
     if (!fullReported_) {
@@ -77,7 +78,7 @@ void HistoryStore::Load(int32_t n) {
 }
 
 void HistoryStore::Load(const uint8_t* records, int32_t n) {
-  n = std::clamp(n, 0, kHistoryCapacity);
+  n = records == nullptr ? 0 : std::clamp(n, 0, kHistoryCapacity);
   if (n > 0) std::memmove(base_, records, static_cast<size_t>(n) * kRecordSize);
   Load(n);
 }

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <filesystem>
 #include <string>
 
 #include "commands.h"
@@ -24,6 +25,11 @@ std::string DurationText(int64_t ms) {
                 static_cast<long long>(ms / 3600000), static_cast<long long>(ms / 60000 % 60),
                 static_cast<long long>(ms / 1000 % 60), static_cast<long long>(ms / 10 % 100));
   return buf;
+}
+
+// Command-line names are UTF-8 text.
+std::filesystem::path PathOf(const std::string& arg) {
+  return std::filesystem::path(std::u8string(arg.begin(), arg.end()));
 }
 
 void PrintError(const std::exception& e) {
@@ -56,7 +62,7 @@ int CmdInfo(const Args& args) {
   }
   const std::string& name = args[0];
   try {
-    const int32_t family = kvd::ReadDataFileFamily(name);
+    const int32_t family = kvd::ReadDataFileFamily(PathOf(name));
     std::printf("file:      %s\n", name.c_str());
     std::printf("family:    %d, %s\n", family,
                 std::string(kvd::DataFileFamilyName(family)).c_str());
@@ -66,7 +72,7 @@ int CmdInfo(const Args& args) {
     }
     kvd::RealClock clock;
     kvd::HistoryStore store(clock);
-    const kvd::DataFileInfo info = kvd::ReadDataFile(name, store);
+    const kvd::DataFileInfo info = kvd::ReadDataFile(PathOf(name), store);
     std::printf("records:   %d\n", info.Records);
     if (info.Truncated)
       std::printf("           the file holds %lld records; only the first %d fit the store\n",
@@ -144,8 +150,8 @@ int CmdExport(const Args& args) {
   try {
     kvd::RealClock clock;
     kvd::HistoryStore store(clock);
-    const kvd::DataFileInfo info = kvd::ReadDataFile(in, store);
-    kvd::WriteTextExport(out, store, store.AllRecords(), options);
+    const kvd::DataFileInfo info = kvd::ReadDataFile(PathOf(in), store);
+    kvd::WriteTextExport(PathOf(out), store, store.AllRecords(), options);
     std::fprintf(stderr, "kvd-cli: %d records written to %s\n", info.Records, out.c_str());
     return 0;
   } catch (const std::exception& e) {
