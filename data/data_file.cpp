@@ -60,7 +60,8 @@ size_t ReadSome(std::ifstream& in, uint8_t* to, size_t n) {
 // Returns the file size.
 uintmax_t OpenHead(const fs::path& file, std::ifstream& in, uint8_t (&head)[kDataFileHeadSize]) {
   std::error_code ec;
-  if (fs::is_directory(file, ec)) throw DataFileError(FileMessage(kMsgFileOpenFailed, file));
+  // Only a plain file: a folder cannot be read, and a pipe or device could block forever.
+  if (!fs::is_regular_file(file, ec)) throw DataFileError(FileMessage(kMsgFileOpenFailed, file));
   in.open(file, std::ios::binary);
   if (!in.is_open()) throw DataFileError(FileMessage(kMsgFileOpenFailed, file));
   in.seekg(0, std::ios::end);

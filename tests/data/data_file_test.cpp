@@ -130,7 +130,11 @@ TEST_F(DataFileTest, RefusedFilesLeaveTheHistoryUntouched) {
     EXPECT_EQ(store.RecordCount(), 3) << c.name;
     EXPECT_EQ(Bytes(store, 0, 3), before) << c.name;
   }
-  for (const auto& missing : {dir / "nothing.kdd", dir.path()}) {
+  std::vector<std::filesystem::path> unreadable = {dir / "nothing.kdd", dir.path()};
+#ifndef _WIN32
+  unreadable.push_back("/dev/zero");  // a device: refused, not read or waited on
+#endif
+  for (const auto& missing : unreadable) {
     try {
       ReadDataFile(missing, store);
       ADD_FAILURE() << "opened " << missing;
