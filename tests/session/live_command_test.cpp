@@ -1,0 +1,133 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// kvd-cli live end to end: the session code on the virtual ECU in real time, as the user
+// runs it. Few and short: each run takes the real connect time of about 2.4 s.
+#include <gtest/gtest.h>
+
+#ifndef _WIN32
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "data/data_file.h"
+#include "data/history.h"
+#include "link/clock.h"
+
+namespace kvd {
+namespace {
+
+const std::string kCli = KVD_BINARY_DIR "/kvd-cli";
+
+struct CliRun {
+  int exitCode = -1;
+  std::vector<std::string> lines;  // standard output
+};
+
+// Starts kvd-cli with args; when interruptAfterHeader, sends SIGINT once the header line
+// (printed when the session is open) has come and a few records followed.
+CliRun RunCli(const std::vector<std::string>& args, bool interruptAfterHeader = false) {
+  int out[2];
+  if (pipe(out) != 0) return {};
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(out[1], 1);
+    close(out[0]);
+    close(out[1]);
+    std::vector<char*> argv{const_cast<char*>(kCli.c_str())};
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(kCli.c_str(), argv.data());
+    _exit(127);
+  }
+  close(out[1]);
+  CliRun run;
+  FILE* f = fdopen(out[0], "r");
+  char buf[4096];
+  bool sent = false;
+  while (fgets(buf, sizeof buf, f)) {
+    std::string line(buf);
+    if (!line.empty() && line.back() == '\n') line.pop_back();
+    run.lines.push_back(line);
+    if (interruptAfterHeader && !sent && run.lines.size() == 4) {
+      kill(pid, SIGINT);
+      sent = true;
+    }
+  }
+  fclose(f);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return run;
+}
+
+// Checks the record lines and the closing line; returns the number of records.
+int CheckOutput(const CliRun& run) {
+  EXPECT_GE(run.lines.size(), 2u);
+  if (run.lines.size() < 2) return -1;
+  EXPECT_EQ(run.lines.front().rfind("time\t", 0), 0u) << run.lines.front();
+  int records = 0;
+  const std::regex record(R"(^\d+:\d\d:\d\d\.\d\d(\t[^\t]+){7}$)");
+  for (size_t i = 1; i + 1 < run.lines.size(); ++i) {
+    EXPECT_TRUE(std::regex_match(run.lines[i], record)) << run.lines[i];
+    ++records;
+  }
+  std::smatch m;
+  const std::regex summary(R"(^(\d+) records in ([0-9.]+) s \(([0-9.]+) records/s\)$)");
+  EXPECT_TRUE(std::regex_match(run.lines.back(), m, summary)) << run.lines.back();
+  if (m.size() == 4) {
+    EXPECT_EQ(std::stoi(m[1]), records);
+  }
+  return records;
+}
+
+TEST(LiveCommand, PollsTheVirtualEcuAndSavesTheRecording) {
+  const auto file = std::filesystem::temp_directory_path() / "kvd_live_command_test.kdd";
+  std::filesystem::remove(file);
+  const CliRun run =
+      RunCli({"live", "--demo", "--seconds", "2", "--interval", "100", "--save", file.string()});
+  EXPECT_EQ(run.exitCode, 0);
+  const int records = CheckOutput(run);
+  // 2 s at 100 ms: about 20 ticks, each reading one record.
+  EXPECT_GE(records, 15);
+  EXPECT_LE(records, 21);
+
+  RealClock clock;
+  HistoryStore store(clock);
+  const DataFileInfo info = ReadDataFile(file, store);
+  EXPECT_EQ(info.Records, records);
+  ASSERT_GT(store.RecordCount(), 1);
+  // The records are 100 ms apart on the ECU's own time.
+  const int32_t gap = store.RecordAt(1)->ElapsedMs() - store.RecordAt(0)->ElapsedMs();
+  EXPECT_GE(gap, 90);
+  EXPECT_LE(gap, 200);
+  std::filesystem::remove(file);
+}
+
+TEST(LiveCommand, InterruptClosesTheSessionAndStillReports) {
+  const CliRun run = RunCli({"live", "--demo", "--seconds", "60", "--interval", "50"}, true);
+  EXPECT_EQ(run.exitCode, 0);
+  const int records = CheckOutput(run);
+  EXPECT_GE(records, 2);
+  EXPECT_LE(records, 10);  // ended at once, not after a minute
+}
+
+TEST(LiveCommand, BadOptionsAreRefusedWithoutConnecting) {
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"live", "--interval", "0"},
+        std::vector<std::string>{"live", "--seconds", "x"},
+        std::vector<std::string>{"live", "--port"}, std::vector<std::string>{"live", "--bogus"}}) {
+    const CliRun run = RunCli(args);
+    EXPECT_EQ(run.exitCode, 2) << args[1];
+    EXPECT_TRUE(run.lines.empty());
+  }
+}
+
+}  // namespace
+}  // namespace kvd
+#endif
