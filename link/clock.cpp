@@ -16,9 +16,13 @@ int64_t SteadyNs() {
 
 RealClock::RealClock() : originNs_(SteadyNs()) {}
 
-uint32_t RealClock::TickCount() { return static_cast<uint32_t>(MicrosNow() / 1000); }
+uint32_t RealClock::TickCount() {
+  return static_cast<uint32_t>(MicrosNow() / 1000);
+}
 
-uint64_t RealClock::MicrosNow() { return static_cast<uint64_t>((SteadyNs() - originNs_) / 1000); }
+uint64_t RealClock::MicrosNow() {
+  return static_cast<uint64_t>((SteadyNs() - originNs_) / 1000);
+}
 
 void RealClock::Sleep(uint32_t ms) {
   if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
