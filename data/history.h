@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <utility>
 
 #include "link/clock.h"
 
@@ -100,7 +101,8 @@ class HistoryStore {
   // WritableRecords) as the history; n is clamped to 0..kHistoryCapacity. The marks
   // are taken from the records: the first record carrying MarkWord bit 0 becomes
   // SelectionStart, the first carrying bit 1 SelectionEnd (-1 when none); stray further
-  // mark bits are cleared so that CancelSelection removes every mark.
+  // mark bits are cleared so that CancelSelection removes every mark, and so are the
+  // bits of earlier marks beyond the n records.
   void Load(int32_t n);
   // Copies n records (n x 44 bytes, clamped to the capacity) to the start of the
   // store, then Load(n).
