@@ -36,6 +36,7 @@ EngineModel::EngineModel(uint32_t seed, double ambientC)
   s_.iacPos = 40;
   s_.iacSetPos = 40;
   s_.flagsA = 0x01;
+  s_.errorMask = 0x00000001;
 }
 
 double EngineModel::Noise() {

@@ -599,9 +599,8 @@ std::vector<uint8_t> VirtualEcu::IoControl(std::span<const uint8_t> req, uint64_
     default:
       break;
   }
-  return {
-      0x70,     id, param, state, static_cast<uint8_t>(c.active ? 1 : 0), ClampByte(s.iacSetPos),
-      idleSet10};
+  const uint8_t iacSet = controls_[0x41].active ? controls_[0x41].value : ClampByte(s.iacSetPos);
+  return {0x70, id, param, state, static_cast<uint8_t>(c.active ? 1 : 0), iacSet, idleSet10};
 }
 
 }  // namespace kvd

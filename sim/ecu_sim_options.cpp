@@ -1,0 +1,160 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "sim/ecu_sim_options.h"
+
+#include <charconv>
+#include <string_view>
+
+namespace kvd {
+
+namespace {
+
+bool ParseUnsigned(std::string_view text, int base, uint64_t max, uint64_t& out) {
+  if (text.empty()) return false;
+  uint64_t v = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v, base);
+  if (ec != std::errc() || end != text.data() + text.size() || v > max) return false;
+  out = v;
+  return true;
+}
+
+// SID[:ID][=CODE], all hexadecimal.
+bool ParseRefusal(std::string_view text, EcuFaults& f) {
+  std::string_view code;
+  const size_t eq = text.find('=');
+  if (eq != std::string_view::npos) {
+    code = text.substr(eq + 1);
+    text = text.substr(0, eq);
+  }
+  std::string_view id;
+  const size_t colon = text.find(':');
+  if (colon != std::string_view::npos) {
+    id = text.substr(colon + 1);
+    text = text.substr(0, colon);
+  }
+  uint64_t sid = 0, idValue = 0, codeValue = 0x22;
+  if (!ParseUnsigned(text, 16, 0xFF, sid)) return false;
+  if (colon != std::string_view::npos && !ParseUnsigned(id, 16, 0xFF, idValue)) return false;
+  if (eq != std::string_view::npos && !ParseUnsigned(code, 16, 0xFF, codeValue)) return false;
+  f.refuseService = static_cast<int32_t>(sid);
+  f.refuseId = colon == std::string_view::npos ? -1 : static_cast<int32_t>(idValue);
+  f.refuseCode = static_cast<uint8_t>(codeValue);
+  return true;
+}
+
+}  // namespace
+
+std::string EcuSimUsage() {
+  return "Usage: kvd-ecu-sim [options]\n"
+         "Serves a virtual J5E2 engine control unit on a new pseudo-terminal (its path is\n"
+         "printed on the first line of output) or on a serial device.\n"
+         "\n"
+         "  --device PATH          serve on this serial device instead of a pseudo-terminal\n"
+         "  --no-echo              do not echo the tester's bytes (the line echoes by itself)\n"
+         "  --p2 MS                delay before each answer, 0..2000 (default 25)\n"
+         "  --p3 MS                session ends after this long without a request (default 5000)\n"
+         "  --seed N               seed of the engine model (default 1)\n"
+         "  -v, --verbose          log every frame to standard error\n"
+         "  -h, --help             show this text\n"
+         "\n"
+         "Faults:\n"
+         "  --unplugged            no echo and no answer at all\n"
+         "  --stop-after N         answers stop after N frames\n"
+         "  --bad-checksum         answers carry a wrong checksum\n"
+         "  --truncate             answers lose their last byte\n"
+         "  --busy K               K busy answers (7F sid 21) before each real one\n"
+         "  --pending K            K pending answers (7F sid 78) before each real one\n"
+         "  --wrong-key            StartCommunication answered C1 EF 8F\n"
+         "  --short-live-data      live data answered with 35 bytes\n"
+         "  --wrong-service        positive answers carry another service byte\n"
+         "  --refuse SID[:ID][=CODE]  refuse a service (hex), optionally only one identifier,\n"
+         "                         with a response code (default 22; 00 = no answer)\n"
+         "  --noise N              N noise bytes on the line at start and after each session\n";
+}
+
+bool ParseEcuSimOptions(const std::vector<std::string>& args, EcuSimOptions& out,
+                        std::string& error) {
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    auto value = [&](std::string& v) {
+      if (i + 1 >= args.size()) {
+        error = "option " + a + " needs a value";
+        return false;
+      }
+      v = args[++i];
+      return true;
+    };
+    auto number = [&](uint64_t max, uint64_t& v) {
+      std::string text;
+      if (!value(text)) return false;
+      if (!ParseUnsigned(text, 10, max, v)) {
+        error = "option " + a + ": '" + text + "' is not a number in 0.." + std::to_string(max);
+        return false;
+      }
+      return true;
+    };
+    uint64_t n = 0;
+    if (a == "-h" || a == "--help") {
+      out.help = true;
+    } else if (a == "-v" || a == "--verbose") {
+      out.verbose = true;
+    } else if (a == "--device") {
+      if (!value(out.device)) return false;
+      if (out.device.empty()) {
+        error = "option --device needs a path";
+        return false;
+      }
+    } else if (a == "--no-echo") {
+      out.echo = false;
+    } else if (a == "--p2") {
+      if (!number(2000, n)) return false;
+      out.settings.p2Ms = static_cast<uint32_t>(n);
+    } else if (a == "--p3") {
+      if (!number(600000, n)) return false;
+      if (n < 100) {
+        error = "option --p3: at least 100 ms";
+        return false;
+      }
+      out.settings.p3MaxMs = static_cast<uint32_t>(n);
+    } else if (a == "--seed") {
+      if (!number(0xFFFFFFFF, n)) return false;
+      out.seed = static_cast<uint32_t>(n);
+    } else if (a == "--unplugged") {
+      out.faults.unplugged = true;
+    } else if (a == "--stop-after") {
+      if (!number(0x7FFFFFFF, n)) return false;
+      out.faults.answerLimit = static_cast<int32_t>(n);
+    } else if (a == "--bad-checksum") {
+      out.faults.badChecksum = true;
+    } else if (a == "--truncate") {
+      out.faults.truncated = true;
+    } else if (a == "--busy") {
+      if (!number(255, n)) return false;
+      out.faults.busyAnswers = static_cast<uint32_t>(n);
+    } else if (a == "--pending") {
+      if (!number(255, n)) return false;
+      out.faults.pendingAnswers = static_cast<uint32_t>(n);
+    } else if (a == "--wrong-key") {
+      out.faults.wrongKeyBytes = true;
+    } else if (a == "--short-live-data") {
+      out.faults.shortLiveData = true;
+    } else if (a == "--wrong-service") {
+      out.faults.wrongService = true;
+    } else if (a == "--refuse") {
+      std::string text;
+      if (!value(text)) return false;
+      if (!ParseRefusal(text, out.faults)) {
+        error = "option --refuse: '" + text + "' is not SID[:ID][=CODE] in hexadecimal";
+        return false;
+      }
+    } else if (a == "--noise") {
+      if (!number(4096, n)) return false;
+      out.faults.noiseBytes = static_cast<uint32_t>(n);
+    } else {
+      error = "unknown option '" + a + "' (see --help)";
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace kvd

@@ -1,0 +1,31 @@
+// Command line of the stand-alone virtual ECU (kvd-ecu-sim).
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "sim/virtual_ecu.h"
+
+namespace kvd {
+
+struct EcuSimOptions {
+  std::string device;  // empty: a new pseudo-terminal
+  bool echo = true;    // echo the tester's bytes as a K-line does
+  bool verbose = false;
+  bool help = false;
+  uint32_t seed = 1;
+  EcuSettings settings;
+  EcuFaults faults;
+};
+
+// Parses the arguments (without the program name). On a mistake returns false and puts a
+// one-line message into error.
+bool ParseEcuSimOptions(const std::vector<std::string>& args, EcuSimOptions& out,
+                        std::string& error);
+
+// The usage text printed by --help.
+std::string EcuSimUsage();
+
+}  // namespace kvd

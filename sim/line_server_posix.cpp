@@ -1,0 +1,183 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "link/termios2_posix.h"
+#include "sim/line_server.h"
+
+namespace kvd {
+
+namespace {
+std::string ErrnoText(const char* what) {
+  return std::string(what) + ": " + std::strerror(errno);
+}
+}  // namespace
+
+EcuLineServer::EcuLineServer(VirtualEcu& ecu, Clock& clock, bool echo)
+    : ecu_(ecu), clock_(clock), echo_(echo) {
+  // Neither a pseudo-terminal nor a plain serial device shows the break of a fast init.
+  ecu_.Settings().wakeup = WakeupMode::kIdle;
+}
+
+EcuLineServer::~EcuLineServer() {
+  Close();
+}
+
+void EcuLineServer::Close() {
+  if (slaveFd_ >= 0) close(slaveFd_);
+  if (fd_ >= 0) close(fd_);
+  slaveFd_ = -1;
+  fd_ = -1;
+}
+
+bool EcuLineServer::OpenPseudoTerminal(std::string& error) {
+  Close();
+  const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (master < 0) {
+    error = ErrnoText("posix_openpt");
+    return false;
+  }
+  if (grantpt(master) != 0 || unlockpt(master) != 0) {
+    error = ErrnoText("grantpt/unlockpt");
+    close(master);
+    return false;
+  }
+  const char* name = ptsname(master);
+  if (name == nullptr) {
+    error = ErrnoText("ptsname");
+    close(master);
+    return false;
+  }
+  testerPath_ = name;
+  const int slave = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (slave < 0 || !posix::MakeRaw(slave) || !posix::MakeRaw(master) ||
+      fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK) != 0) {
+    error = ErrnoText("setting up the pseudo-terminal");
+    if (slave >= 0) close(slave);
+    close(master);
+    return false;
+  }
+  fd_ = master;
+  slaveFd_ = slave;
+  pty_ = true;
+  return true;
+}
+
+bool EcuLineServer::OpenDevice(const std::string& path, std::string& error) {
+  Close();
+  const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    error = ErrnoText(path.c_str());
+    return false;
+  }
+  if (posix::ApplyLine(fd, kKLineBaud, 8, 0, 1) != 0) {
+    error = path + ": the device refuses 10400 baud 8N1";
+    close(fd);
+    return false;
+  }
+  fd_ = fd;
+  pty_ = false;
+  testerPath_ = path;
+  return true;
+}
+
+void EcuLineServer::Queue(uint64_t atUs, uint8_t value) {
+  auto it = std::upper_bound(out_.begin(), out_.end(), atUs,
+                             [](uint64_t t, const TimedByte& b) { return t < b.atUs; });
+  out_.insert(it, TimedByte{atUs, value});
+}
+
+void EcuLineServer::Collect() {
+  for (const EcuTransmission& t : ecu_.TakeTransmissions()) {
+    for (size_t k = 0; k < t.bytes.size(); ++k) {
+      // A real UART paces a frame by itself: hand it over at its start. A pseudo-terminal
+      // would deliver it at once, so each byte leaves when it has crossed the line.
+      Queue(pty_ ? ByteEndMicros(t.startUs, k) : t.startUs, t.bytes[k]);
+    }
+  }
+}
+
+void EcuLineServer::Flush(uint64_t nowUs) {
+  std::vector<uint8_t> due;
+  while (!out_.empty() && out_.front().atUs <= nowUs) {
+    due.push_back(out_.front().value);
+    out_.pop_front();
+  }
+  size_t done = 0;
+  while (done < due.size()) {
+    const ssize_t n = write(fd_, due.data() + done, due.size() - done);
+    if (n > 0) {
+      done += static_cast<size_t>(n);
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else {
+      break;  // nobody reads the line (buffer full): the bytes are lost, as on a wire
+    }
+  }
+}
+
+int EcuLineServer::Run(const std::atomic<bool>& stop, std::string& error) {
+  if (fd_ < 0) {
+    error = "nothing to serve: no line open";
+    return 1;
+  }
+  ecu_.LineOpened(clock_.MicrosNow());
+  Collect();
+  uint8_t buf[512];
+  while (!stop.load()) {
+    uint64_t now = clock_.MicrosNow();
+    Flush(now);
+    int timeoutMs = 100;
+    if (!out_.empty()) {
+      const uint64_t wait = out_.front().atUs > now ? out_.front().atUs - now : 0;
+      timeoutMs = static_cast<int>(std::min<uint64_t>(100, (wait + 999) / 1000));
+    }
+    pollfd p{fd_, POLLIN, 0};
+    const int r = poll(&p, 1, timeoutMs);
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      error = ErrnoText("poll");
+      return 1;
+    }
+    if (r == 0) {
+      // A tester that set exclusive use and closed again would lock the next one out while
+      // the slave stays open here; its own lock on the open file still guards it.
+      if (pty_) ioctl(slaveFd_, TIOCNXCL);
+      continue;
+    }
+    if (p.revents & POLLIN) {
+      const ssize_t n = read(fd_, buf, sizeof buf);
+      if (n > 0) {
+        now = clock_.MicrosNow();
+        const uint64_t base = std::max(now, wireFreeUs_);
+        for (ssize_t i = 0; i < n; ++i) {
+          const uint64_t end = ByteEndMicros(base, static_cast<size_t>(i));
+          if (echo_ && ecu_.Echoes()) Queue(end, buf[i]);
+          ecu_.TesterByte(buf[i], end);
+          wireFreeUs_ = end;
+        }
+        Collect();
+        continue;
+      }
+      if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    }
+    if (p.revents & (POLLHUP | POLLERR | POLLNVAL)) {
+      if (!pty_) {
+        error = "the serial device went away";
+        return 1;
+      }
+      clock_.Sleep(20);  // nobody on the other side right now
+    }
+  }
+  return 0;
+}
+
+}  // namespace kvd

@@ -1,0 +1,216 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The stand-alone virtual ECU, served on a pseudo-terminal in real time, talked to through the
+// program's own POSIX serial back-end and frame layer.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "link/clock.h"
+#include "link/kwp.h"
+#include "link/serial_posix.h"
+#include "sim/ecu_sim_options.h"
+
+extern char** environ;
+
+namespace kvd {
+namespace {
+
+using ::testing::ElementsAre;
+
+// kvd-ecu-sim as a child process; the first line of its output is the tester's path.
+class SimProcess {
+ public:
+  explicit SimProcess(std::vector<std::string> args) {
+    const std::string program = std::string(KVD_BINARY_DIR) + "/kvd-ecu-sim";
+    args.insert(args.begin(), program);
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    int out[2];
+    if (pipe(out) != 0) return;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ) != 0) {
+      pid_ = -1;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    // Read the first line, waiting at most 5 s.
+    char c;
+    pollfd p{out[0], POLLIN, 0};
+    while (pid_ > 0 && poll(&p, 1, 5000) == 1 && read(out[0], &c, 1) == 1 && c != '\n') {
+      path_ += c;
+    }
+    close(out[0]);
+  }
+  ~SimProcess() {
+    if (pid_ > 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+  const std::string& Path() const { return path_; }
+  // Asks the program to stop and returns its exit status (-1 if it did not exit by itself).
+  int Terminate() {
+    if (pid_ <= 0) return -1;
+    kill(pid_, SIGTERM);
+    for (int i = 0; i < 200; ++i) {
+      int status = 0;
+      if (waitpid(pid_, &status, WNOHANG) == pid_) {
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+      }
+      usleep(10'000);
+    }
+    return -1;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  std::string path_;
+};
+
+class EcuSimToolTest : public ::testing::Test {
+ protected:
+  void Open(const SimProcess& sim) {
+    ASSERT_FALSE(sim.Path().empty()) << "kvd-ecu-sim printed no path";
+    ASSERT_EQ(port.OpenDevice(sim.Path()), kPortOk) << sim.Path();
+    ASSERT_EQ(port.SetLineParameters(10400, 8, 0, 1), kPortOk);
+    ASSERT_TRUE(port.SetReadTimeouts(0, 5, 100));
+    link.TargetAddress = 0x10;
+  }
+  std::vector<uint8_t> Answer() const {
+    return std::vector<uint8_t>(link.ResponseBuffer.begin(),
+                                link.ResponseBuffer.begin() + link.ResponseDataLength);
+  }
+
+  RealClock clock;
+  PosixSerialPort port;
+  KwpLink link{port, clock};
+};
+
+TEST_F(EcuSimToolTest, SessionAndLiveDataOverAPseudoTerminal) {
+  SimProcess sim({});
+  Open(sim);
+  ASSERT_EQ(link.KwpTransaction(KwpRequest{0x81}, 0, 1), kKwpPositive);
+  EXPECT_THAT(Answer(), ElementsAre(0xC1, 0x6B, 0x8F));
+  clock.Sleep(200);
+  ASSERT_EQ(link.KwpTransaction(KwpRequest{0x10, 0x81, 0x0A}, 0, 50), kKwpPositive);
+  EXPECT_THAT(Answer(), ElementsAre(0x50, 0x81));
+  clock.Sleep(200);
+  ASSERT_EQ(link.KwpTransaction(KwpRequest{0x3E, 0x01}, 0, 50), kKwpPositive);
+
+  // Live data back to back for three seconds.
+  const auto start = std::chrono::steady_clock::now();
+  int records = 0;
+  while (std::chrono::steady_clock::now() - start < std::chrono::seconds(3)) {
+    ASSERT_EQ(link.KwpRetry(KwpRequest{0x21, 0x01}), kKwpPositive);
+    ASSERT_EQ(link.ResponseDataLength, 36);
+    ASSERT_EQ(link.ResponseBuffer[1], 0x01);
+    ++records;
+  }
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  const double rate = records / seconds;
+  RecordProperty("records_per_second", std::to_string(rate));
+  std::printf("live data over the pseudo-terminal: %d records in %.2f s, %.1f records/s\n", records,
+              seconds, rate);
+  EXPECT_GT(records, 0);
+
+  ASSERT_EQ(link.KwpTransaction(KwpRequest{0x82}), kKwpPositive);
+  port.ClosePort();
+  EXPECT_EQ(sim.Terminate(), 0);  // a clean exit on SIGTERM
+}
+
+TEST_F(EcuSimToolTest, FaultSwitchesReachTheLink) {
+  {
+    SimProcess sim({"--wrong-key", "--p2", "30"});
+    Open(sim);
+    ASSERT_EQ(link.KwpTransaction(KwpRequest{0x81}, 0, 1), kKwpPositive);
+    EXPECT_THAT(Answer(), ElementsAre(0xC1, 0xEF, 0x8F));
+    port.ClosePort();
+  }
+  {
+    SimProcess sim({"--unplugged"});
+    Open(sim);
+    EXPECT_EQ(link.KwpTransaction(KwpRequest{0x81}, 0, 1), kKwpEchoMissing);
+    port.ClosePort();
+  }
+  {
+    // A tester that closes and opens the line again finds it usable.
+    SimProcess sim({"--refuse", "21:01=22"});
+    Open(sim);
+    port.ClosePort();
+    Open(sim);
+    ASSERT_EQ(link.KwpTransaction(KwpRequest{0x81}, 0, 1), kKwpPositive);
+    EXPECT_EQ(link.KwpTransaction(KwpRequest{0x21, 0x01}), kKwpNegative);
+    EXPECT_THAT(Answer(), ElementsAre(0x7F, 0x21, 0x22));
+    port.ClosePort();
+    EXPECT_EQ(sim.Terminate(), 0);
+  }
+}
+
+TEST(EcuSimOptionsTest, SwitchesAreParsed) {
+  EcuSimOptions o;
+  std::string error;
+  ASSERT_TRUE(ParseEcuSimOptions(
+      {"--p2", "40", "--busy", "3", "--pending", "2", "--stop-after", "10", "--refuse", "1A:94=0",
+       "--noise", "16", "-v", "--device", "/dev/ttyUSB0", "--no-echo", "--truncate"},
+      o, error))
+      << error;
+  EXPECT_EQ(o.settings.p2Ms, 40u);
+  EXPECT_EQ(o.faults.busyAnswers, 3u);
+  EXPECT_EQ(o.faults.pendingAnswers, 2u);
+  EXPECT_EQ(o.faults.answerLimit, 10);
+  EXPECT_EQ(o.faults.refuseService, 0x1A);
+  EXPECT_EQ(o.faults.refuseId, 0x94);
+  EXPECT_EQ(o.faults.refuseCode, 0);
+  EXPECT_EQ(o.faults.noiseBytes, 16u);
+  EXPECT_TRUE(o.verbose);
+  EXPECT_TRUE(o.faults.truncated);
+  EXPECT_FALSE(o.echo);
+  EXPECT_EQ(o.device, "/dev/ttyUSB0");
+
+  EcuSimOptions r;
+  ASSERT_TRUE(ParseEcuSimOptions({"--refuse", "30"}, r, error));
+  EXPECT_EQ(r.faults.refuseService, 0x30);
+  EXPECT_EQ(r.faults.refuseId, -1);
+  EXPECT_EQ(r.faults.refuseCode, 0x22);
+}
+
+TEST(EcuSimOptionsTest, MistakesGetAMessage) {
+  const std::vector<std::vector<std::string>> bad = {{"--p2"},
+                                                     {"--p2", "-5"},
+                                                     {"--p2", "9999"},
+                                                     {"--p2", "25ms"},
+                                                     {"--busy", "x"},
+                                                     {"--refuse", "G1"},
+                                                     {"--refuse", "21:"},
+                                                     {"--refuse", "100"},
+                                                     {"--device", ""},
+                                                     {"--frobnicate"},
+                                                     {"--p3", "50"},
+                                                     {"--noise", "99999"},
+                                                     {"--stop-after", "4294967296"}};
+  for (const auto& args : bad) {
+    EcuSimOptions o;
+    std::string error;
+    EXPECT_FALSE(ParseEcuSimOptions(args, o, error)) << args[0];
+    EXPECT_FALSE(error.empty()) << args[0];
+  }
+}
+
+}  // namespace
+}  // namespace kvd

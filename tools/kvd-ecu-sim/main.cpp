@@ -1,0 +1,91 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// kvd-ecu-sim: the virtual J5E2 ECU on a pseudo-terminal or a serial device, so that the
+// program's real serial back-end, or any other K-line tool, can talk to it.
+#include <atomic>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "link/clock.h"
+#include "sim/ecu_sim_options.h"
+#include "sim/virtual_ecu.h"
+
+#ifndef _WIN32
+#include <signal.h>
+
+#include "sim/line_server.h"
+#endif
+
+namespace {
+
+#ifndef _WIN32
+std::atomic<bool> g_stop{false};
+void OnSignal(int) {
+  g_stop.store(true);
+}
+#endif
+
+std::string Hex(const std::vector<uint8_t>& bytes) {
+  std::string s;
+  char b[4];
+  for (uint8_t v : bytes) {
+    std::snprintf(b, sizeof b, "%02X ", v);
+    s += b;
+  }
+  if (!s.empty()) s.pop_back();
+  return s;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  kvd::EcuSimOptions options;
+  std::string error;
+  if (!kvd::ParseEcuSimOptions(args, options, error)) {
+    std::fprintf(stderr, "kvd-ecu-sim: %s\n", error.c_str());
+    return 2;
+  }
+  if (options.help) {
+    std::fputs(kvd::EcuSimUsage().c_str(), stdout);
+    return 0;
+  }
+#ifdef _WIN32
+  std::fprintf(stderr, "kvd-ecu-sim: serving a line needs a POSIX system\n");
+  return 2;
+#else
+  kvd::RealClock clock;
+  kvd::VirtualEcu ecu(options.settings, options.seed);
+  ecu.Faults() = options.faults;
+  if (options.verbose) {
+    ecu.OnFrame = [](const kvd::EcuFrameEvent& e) {
+      std::fprintf(stderr, "[%10.3f] %s %-47s %s\n", static_cast<double>(e.atUs) / 1e6,
+                   e.fromTester ? "tester" : "ecu   ", Hex(e.frame).c_str(), e.note.c_str());
+    };
+  }
+  kvd::EcuLineServer server(ecu, clock, options.echo);
+  const bool opened = options.device.empty() ? server.OpenPseudoTerminal(error)
+                                             : server.OpenDevice(options.device, error);
+  if (!opened) {
+    std::fprintf(stderr, "kvd-ecu-sim: %s\n", error.c_str());
+    return 1;
+  }
+  struct sigaction sa {};
+  sa.sa_handler = OnSignal;
+  sigemptyset(&sa.sa_mask);
+  sigaction(SIGINT, &sa, nullptr);
+  sigaction(SIGTERM, &sa, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+
+  std::printf("%s\n", server.TesterPath().c_str());
+  std::fflush(stdout);
+  if (options.verbose) {
+    std::fprintf(stderr, "kvd-ecu-sim: serving on %s (P2 %u ms)\n", server.TesterPath().c_str(),
+                 options.settings.p2Ms);
+  }
+  const int rc = server.Run(g_stop, error);
+  if (rc != 0) std::fprintf(stderr, "kvd-ecu-sim: %s\n", error.c_str());
+  if (options.verbose) std::fprintf(stderr, "kvd-ecu-sim: stopped\n");
+  return rc;
+#endif
+}
