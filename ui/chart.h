@@ -186,6 +186,7 @@ class Chart : public QWidget {
   };
 
   void UpdateGeometry();
+  void UpdateXRange();
   void RebuildCache();
   void PaintBase(QPainter& painter);
   void PaintLeftAxis(QPainter& painter);
