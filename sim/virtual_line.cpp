@@ -8,7 +8,9 @@ namespace kvd {
 
 namespace {
 constexpr uint32_t kNoWait = 0xFFFFFFFF;  // MAXDWORD as read interval: return at once
-}
+// Bytes the driver holds for a tester that does not read; more are lost, as on an overrun.
+constexpr size_t kInputQueueLimit = 4096;
+}  // namespace
 
 VirtualLine::VirtualLine(VirtualEcu& ecu, Clock& clock) : VirtualLine(ecu, clock, Options{}) {}
 
@@ -81,6 +83,7 @@ bool VirtualLine::LineUsable() const {
 }
 
 void VirtualLine::Queue(uint64_t atUs, uint8_t value) {
+  if (rx_.size() >= kInputQueueLimit) return;
   auto it = std::upper_bound(rx_.begin(), rx_.end(), atUs,
                              [](uint64_t t, const TimedByte& b) { return t < b.atUs; });
   rx_.insert(it, TimedByte{atUs, value});

@@ -263,5 +263,71 @@ TEST_F(SimTest, NoiseBeforeTheWakeUpIsDrainedAndTheConnectSucceeds) {
   EXPECT_EQ(line.ReadBytes(256, buf), 12);
 }
 
+TEST_F(SimTest, ReadTimeOutsFollowTheWindowsRules) {
+  uint8_t buf[256];
+  // Total time-out: multiplier x count + constant.
+  uint64_t t0 = clock.MicrosNow();
+  EXPECT_EQ(line.ReadByte(), -1);
+  EXPECT_EQ(clock.MicrosNow() - t0, 105'000u);
+  line.SetReadTimeouts(0, 0, 25);
+  t0 = clock.MicrosNow();
+  EXPECT_EQ(line.ReadBytes(256, buf), -1);
+  EXPECT_EQ(clock.MicrosNow() - t0, 25'000u);
+  // Interval time-out: the read ends at the first gap longer than the interval, after the
+  // echo of a frame has come in.
+  line.SetReadTimeouts(5, 0, 0);
+  const uint8_t frame[] = {0x82, 0x11, 0xF1, 0x3E, 0x01, 0xC3};  // not for our ECU
+  line.WriteBytes(6, frame);
+  t0 = clock.MicrosNow();
+  EXPECT_EQ(line.ReadBytes(256, buf), 6);
+  EXPECT_EQ(clock.MicrosNow() - t0, ByteEndMicros(0, 5) + 5'000);
+  // MAXDWORD interval without totals: only what is there already.
+  line.SetReadTimeouts(0xFFFFFFFF, 0, 0);
+  line.WriteBytes(6, frame);
+  t0 = clock.MicrosNow();
+  EXPECT_EQ(line.ReadBytes(256, buf), -1);
+  EXPECT_EQ(clock.MicrosNow(), t0);
+  clock.Sleep(10);
+  EXPECT_EQ(line.ReadBytes(256, buf), 6);
+  // A closed line reads and writes nothing.
+  line.ClosePort();
+  EXPECT_FALSE(line.Rts());
+  EXPECT_EQ(line.ReadByte(), -1);
+  EXPECT_EQ(line.WriteBytes(6, frame), -1);
+  EXPECT_FALSE(line.SetBreak(true));
+  EXPECT_EQ(line.OpenPort(65530), kPortNumberRefused);
+  EXPECT_EQ(line.OpenDevice(""), kPortOsRefused);
+  EXPECT_EQ(line.OpenPort(3), kPortOk);
+  EXPECT_EQ(line.OpenPort(4), kPortAlreadyOpen);
+  EXPECT_EQ(line.DeviceName(), "COM3");
+}
+
+TEST_F(SimTest, WrongLineSettingsReachNoEcu) {
+  ASSERT_EQ(line.SetLineParameters(9600, 8, 0, 1), kPortOk);
+  EXPECT_EQ(link.KwpTransaction(KwpRequest{0x81}), kKwpNoResponse);  // the echo still comes
+  ASSERT_EQ(line.SetLineParameters(10400, 8, 2, 1), kPortOk);
+  EXPECT_EQ(link.KwpTransaction(KwpRequest{0x81}), kKwpNoResponse);
+  ASSERT_EQ(line.SetLineParameters(10400, 8, 0, 1), kPortOk);
+  EXPECT_EQ(link.KwpTransaction(KwpRequest{0x81}), kKwpPositive);
+  EXPECT_TRUE(line.Rts());
+  EXPECT_FALSE(line.Dtr());
+}
+
+TEST(VirtualLineRealTimeTest, ConnectTakesLineTimeOnTheRealClock) {
+  RealClock clock;
+  VirtualEcu ecu;
+  VirtualLine line(ecu, clock);
+  KwpLink link(line, clock);
+  ASSERT_EQ(line.OpenPort(1), kPortOk);
+  line.SetLineParameters(10400, 8, 0, 1);
+  line.SetReadTimeouts(0, 5, 100);
+  link.TargetAddress = 0x10;
+  const uint64_t t0 = clock.MicrosNow();
+  ASSERT_EQ(link.KwpTransaction(KwpRequest{0x81}, 0, 1), kKwpPositive);
+  EXPECT_GE(clock.MicrosNow() - t0, 400'000u);  // the wake-up alone is 400 ms
+  ASSERT_EQ(link.KwpTransaction(KwpRequest{0x21, 0x01}), kKwpPositive);
+  EXPECT_EQ(link.ResponseDataLength, 36);
+}
+
 }  // namespace
 }  // namespace kvd::test
