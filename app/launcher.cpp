@@ -136,9 +136,10 @@ QPixmap DrawTitle(int width, int height) {
   p.fillRect(pm.rect(), g);
   p.setPen(QPen(QColor(0x33, 0xff, 0x44, 160), 2));
   QPainterPath trace;
-  trace.moveTo(300, height - 18);
+  // A damped wave in the upper right, clear of the texts.
+  trace.moveTo(300, 40);
   for (int x = 300; x < width - 10; ++x)
-    trace.lineTo(x, height - 30 - 18 * std::sin((x - 300) * 0.05) * std::exp(-(x - 300) / 220.0));
+    trace.lineTo(x, 40 - 22 * std::sin((x - 300) * 0.05) * std::exp(-(x - 300) / 160.0));
   p.drawPath(trace);
   QFont big(QStringLiteral("DejaVu Sans"));
   big.setPixelSize(40);
@@ -237,7 +238,11 @@ TMForm::TMForm(LauncherServices& services, LauncherOptions options, QWidget* par
   sbClose_->setObjectName(QStringLiteral("sbClose"));
   const QList<QToolButton*> row = {sbImport_, sbCfg_, sbHelp_, sbAbout_, sbClose_};
   for (int i = 0; i < row.size(); ++i) {
-    row[i]->setGeometry(16 + i * 101, 222, 97, 100);
+    row[i]->setGeometry(10 + i * 103, 222, 100, 100);
+    QFont f = row[i]->font();
+    f.setBold(false);
+    f.setPointSizeF(f.pointSizeF() * 0.88);
+    row[i]->setFont(f);
     row[i]->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
     row[i]->setIconSize(QSize(40, 40));
   }
