@@ -233,6 +233,7 @@ void VirtualEcu::HandleFrame(const std::vector<uint8_t>& frame, size_t msgStart,
     }
   }
   Log(startUs, true, frame, "");
+  lastExchangeUs_ = endUs;  // every accepted request keeps the session alive
 
   const uint8_t sid = msg[0];
   const uint64_t answerAt = endUs + uint64_t{settings_.p2Ms} * 1000;

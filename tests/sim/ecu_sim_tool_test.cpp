@@ -4,27 +4,31 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "sim/ecu_sim_options.h"
+
+#ifndef _WIN32
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <cstdio>
-#include <string>
-#include <vector>
-
 #include "link/clock.h"
 #include "link/kwp.h"
 #include "link/serial_posix.h"
-#include "sim/ecu_sim_options.h"
 
 extern char** environ;
+#endif
 
 namespace kvd {
 namespace {
 
+#ifndef _WIN32
 using ::testing::ElementsAre;
 
 // kvd-ecu-sim as a child process; the first line of its output is the tester's path.
@@ -161,6 +165,8 @@ TEST_F(EcuSimToolTest, FaultSwitchesReachTheLink) {
     EXPECT_EQ(sim.Terminate(), 0);
   }
 }
+
+#endif  // !_WIN32
 
 TEST(EcuSimOptionsTest, SwitchesAreParsed) {
   EcuSimOptions o;

@@ -150,6 +150,11 @@ TEST_F(SimTest, SessionDropsAfterFiveSecondsWithoutRequest) {
   Connect();
   clock.Sleep(4900);
   ASSERT_EQ(link.KwpTransaction(KwpRequest{0x3E, 0x01}), kKwpPositive);
+  // A request that wants no answer keeps the session alive as well.
+  clock.Sleep(3000);
+  EXPECT_EQ(WriteAndCollect({0x82, 0x10, 0xF1, 0x3E, 0x02, 0xC3}, 100).size(), 6u);
+  clock.Sleep(3000);
+  ASSERT_EQ(link.KwpTransaction(KwpRequest{0x3E, 0x01}), kKwpPositive);
   clock.Sleep(5100);
   EXPECT_EQ(link.KwpTransaction(KwpRequest{0x3E, 0x01}), kKwpNoResponse);
   EXPECT_FALSE(ecu.SessionOpen());
