@@ -183,6 +183,12 @@ void Chart::SetGridVisible(bool visible) {
   RequestRedraw();
 }
 
+void Chart::SetMinimumLeftLabelWidth(int pixels) {
+  min_left_label_width_ = std::max(0, pixels);
+  UpdateGeometry();
+  RequestRedraw();
+}
+
 void Chart::SetLabelFont(const QFont& font) {
   label_font_ = font;
   UpdateGeometry();
@@ -234,7 +240,7 @@ void Chart::UpdateGeometry() {
 
   const double lo = geometry_.YMin();
   const double hi = geometry_.YMax();
-  const int max_ticks = std::max(2, geometry_.PlotHeight() / std::max(1, fm.height() + 6));
+  const int max_ticks = std::max(2, geometry_.PlotHeight() / std::max(1, fm.height() + 3));
   const double step = NiceStep((hi - lo) / max_ticks);
   const int decimals = DecimalsForStep(step);
   int widest = 0;
@@ -244,7 +250,7 @@ void Chart::UpdateGeometry() {
     if (v > hi + step * 1e-9) break;
     widest = std::max(widest, fm.horizontalAdvance(FormatAxisValue(v, decimals)));
   }
-  m.left = widest + kTickLength + kLabelGap + 2;
+  m.left = std::max(widest, min_left_label_width_) + kTickLength + kLabelGap + 2;
   geometry_.SetMargins(m);
   UpdateXRange();
 }
@@ -306,7 +312,7 @@ void Chart::PaintLeftAxis(QPainter& painter) {
   const QFontMetrics fm(label_font_);
   const double lo = geometry_.YMin();
   const double hi = geometry_.YMax();
-  const int max_ticks = std::max(2, geometry_.PlotHeight() / std::max(1, fm.height() + 6));
+  const int max_ticks = std::max(2, geometry_.PlotHeight() / std::max(1, fm.height() + 3));
   const double step = NiceStep((hi - lo) / max_ticks);
   const int decimals = DecimalsForStep(step);
   const int axis_x = geometry_.PlotLeft();

@@ -145,6 +145,10 @@ class Chart : public QWidget {
   const ChartColors& Colors() const { return colors_; }
   void SetGridVisible(bool visible);
   void SetLabelFont(const QFont& font);
+  const QFont& LabelFont() const { return label_font_; }
+  // Room kept for the left axis labels even when they are narrower, so that charts stacked
+  // above each other keep their plots aligned.
+  void SetMinimumLeftLabelWidth(int pixels);
 
   // Hint shown for the pointer (empty = none).
   void SetHint(const QString& text);
@@ -201,6 +205,7 @@ class Chart : public QWidget {
   ChartColors colors_;
   QFont label_font_;
   bool grid_visible_ = true;
+  int min_left_label_width_ = 0;
   QString hint_;
   DrawHook after_draw_;
   DrawHook overlay_;

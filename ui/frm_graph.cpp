@@ -8,6 +8,7 @@
 #include <QDoubleSpinBox>
 #include <QEvent>
 #include <QFont>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QLocale>
 #include <QMenu>
@@ -144,6 +145,9 @@ void TfrmGraph::BuildWidgets() {
   chart_->SetMousePressHandler([this](const ChartMouseEvent& e) { ChartMousePress(e); });
   chart_->SetMouseMoveHandler([this](const ChartMouseEvent& e) { ChartMouseMove(e); });
   chart_->SetDoubleClickHandler([this](const ChartMouseEvent&) { ToggleGraphShown(); });
+  // Panes stacked in the window keep their plots aligned: room for labels up to "-10000".
+  chart_->SetMinimumLeftLabelWidth(
+      QFontMetrics(chart_->LabelFont()).horizontalAdvance(QStringLiteral("-10000")));
 
   bevel_ = new QFrame(this);
   bevel_->setFrameShape(QFrame::HLine);

@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QImage>
 #include <cmath>
+#include <vector>
 
 #include "frm_graph_fixture.h"
 
@@ -118,6 +119,48 @@ TEST_F(PaneLookTest, FlagAndCollapsedPanes) {
   Save(*collapsed, "collapsed");
   EXPECT_EQ(collapsed->height(), TfrmGraph::kCollapsedHeight);
   EXPECT_FALSE(img.isNull());
+}
+
+}  // namespace
+}  // namespace kvd::testing
+
+namespace kvd::testing {
+namespace {
+
+// Seven panes stacked as the window does, with short expanded panes: every part must still
+// fit its place (plot area, indicator inside the side panel, title above the indicator).
+TEST_F(PaneLookTest, SevenPanesStackedAt200Points) {
+  for (int i = 0; i < 400; ++i) {
+    AppendByte(12, static_cast<uint8_t>(50 + 45 * std::sin(i / 11.0)));
+  }
+  QWidget window;
+  window.resize(769, 420);
+  std::vector<std::unique_ptr<TfrmGraph>> panes;
+  const int32_t params[7] = {1, 2, 7, 19, 8, 13, 10};
+  int y = 0;
+  for (int k = 0; k < 7; ++k) {
+    auto pane = std::make_unique<TfrmGraph>(&window, &history_, &shared_, 200);
+    Bind(*pane, params[k]);
+    pane->SetGraphShown(k != 2 && k != 5);
+    pane->SetColorScheme(k % kGraphColorSchemeCount);
+    const int h = pane->GraphShown() ? 72 : TfrmGraph::kCollapsedHeight;
+    pane->setGeometry(0, y, 769, h);
+    pane->SetStatsShown(h > 120);
+    pane->SetTimeLabelsShown(k == 6);
+    pane->SetNewestShownIndex(399);
+    pane->Refill();
+    y += h;
+    panes.push_back(std::move(pane));
+  }
+  Save(window, "seven");
+  for (const auto& pane : panes) {
+    if (!pane->GraphShown()) continue;
+    const Chart& chart = *pane->chart();
+    EXPECT_GE(chart.LeftAxisBottomPixel() - chart.LeftAxisTopPixel(), 20);
+    EXPECT_EQ(chart.width(), 769 - TfrmGraph::kSidePanelWidth);
+    EXPECT_LT(chart.PointPixelX(0, 199), chart.width());
+    EXPECT_GT(chart.PointPixelX(0, 0), 0);
+  }
 }
 
 }  // namespace

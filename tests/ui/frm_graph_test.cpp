@@ -147,6 +147,37 @@ TEST_F(PaneRefillTest, HideAndShowToggleTheStateAndAskForALayout) {
   EXPECT_EQ(layouts, 2);
 }
 
+TEST_F(PaneRefillTest, DoubleClicksToggleAndTheRightButtonOpensTheMenuEverywhere) {
+  AppendByte(kThrottleOffset, 1);
+  auto pane = MakePane(kThrottle, 4);
+  pane->show();
+  int layouts = 0;
+  pane->OnLayoutRequest = [&](TfrmGraph&) { ++layouts; };
+  Chart& chart = *pane->chart();
+  const QPointF p(40, 20);
+  QMouseEvent dbl(QEvent::MouseButtonDblClick, p, chart.mapToGlobal(p), Qt::LeftButton,
+                  Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(&chart, &dbl);
+  EXPECT_FALSE(pane->GraphShown());
+  // Collapsed, the side panel fills the pane and takes the double-click itself.
+  QWidget* panel = pane->childAt(5, 5);
+  ASSERT_NE(panel, nullptr);
+  QMouseEvent dbl2(QEvent::MouseButtonDblClick, QPointF(5, 5), panel->mapToGlobal(QPointF(5, 5)),
+                   Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(panel, &dbl2);
+  EXPECT_TRUE(pane->GraphShown());
+  EXPECT_EQ(layouts, 2);
+
+  for (QWidget* target : {static_cast<QWidget*>(&chart), pane->childAt(700 - 60, 5)}) {
+    ASSERT_NE(target, nullptr);
+    QContextMenuEvent menu(QContextMenuEvent::Mouse, QPoint(5, 5),
+                           target->mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(target, &menu);
+    EXPECT_TRUE(pane->ContextMenu()->isVisible());
+    pane->ContextMenu()->hide();
+  }
+}
+
 using PaneMouseTest = PaneTest;
 
 TEST_F(PaneMouseTest, CtrlAndAltClicksMoveTheMarkBits) {
