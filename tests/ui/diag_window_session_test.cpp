@@ -124,6 +124,28 @@ TEST_F(DiagWindowTest, ConnectBoxShowsProgressAndCancelEndsTheAttempts) {
   for (QMessageBox* box : w.findChildren<QMessageBox*>()) EXPECT_FALSE(box->isVisible());
 }
 
+TEST_F(DiagWindowTest, CloseDuringAConnectWaitsUntilTheStepHasReturned) {
+  TFormDiagJ5E2& w = Open();
+  ecu_.Faults().unplugged = true;
+  bool closedInside = true;
+  bool closedSignal = false;
+  QObject::connect(&w, &TFormDiagJ5E2::Closed, [&] { closedSignal = true; });
+  QTimer::singleShot(0, &w, [&] {
+    // The user closes the window while the connect box pumps messages.
+    closedInside = w.close();
+    for (QMessageBox* box : w.findChildren<QMessageBox*>())
+      if (box->isVisible()) box->button(QMessageBox::Cancel)->click();
+  });
+  w.ComTimerTimer();
+  EXPECT_FALSE(closedInside);
+  EXPECT_FALSE(closedSignal);
+  // The step is over: the window now closes by itself.
+  for (int i = 0; i < 20 && !closedSignal; ++i) QApplication::processEvents();
+  EXPECT_TRUE(closedSignal);
+  EXPECT_FALSE(w.isVisible());
+  EXPECT_FALSE(line_.IsOpen());
+}
+
 TEST_F(DiagWindowTest, AdcBarShowsTheChannelsWhileChecked) {
   TFormDiagJ5E2& w = Open();
   Connect();
