@@ -162,6 +162,8 @@ void TfrmGraph::BuildWidgets() {
   title_font.setBold(true);
   title_ = new QLabel(panel_);
   title_->setFont(title_font);
+  title_->setWordWrap(true);  // the expanded layout
+  title_->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
   title_->installEventFilter(this);
 
   indicator_ = new QLabel(panel_);
@@ -366,6 +368,7 @@ void TfrmGraph::ApplyColors() {
 }
 
 void TfrmGraph::SetTimeLabelsShown(bool shown) {
+  if (shown == time_labels_shown_) return;  // the window re-applies this on every layout
   time_labels_shown_ = shown;
   ApplyColors();
 }

@@ -4,6 +4,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QDialog>
+#include <QDir>
 #include <QDoubleSpinBox>
 #include <QLabel>
 #include <QMenu>
@@ -437,6 +438,8 @@ TEST_F(PaneScaleTest, ScaleDialogCancelKeepsTheRangeAndOkAppliesIt) {
     spin_min = upper->minimum();
     spin_max = upper->maximum();
     for (QLabel* l : d.findChildren<QLabel*>()) label += l->text();
+    QDir().mkpath(QStringLiteral(KVD_BINARY_DIR "/pane-looks"));
+    d.grab().save(QStringLiteral(KVD_BINARY_DIR "/pane-looks/scale-dialog.png"));
     upper->setValue(90);
     lower->setValue(10);
     d.reject();
