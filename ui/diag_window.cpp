@@ -301,9 +301,9 @@ void TFormDiagJ5E2::BuildBars() {
     statusPanels_[static_cast<size_t>(i)] = panel;
   }
   linkIconLabel_ = new QLabel(statusPanels_[0]);
-  linkIconLabel_->setGeometry(4, 2, 16, 16);
+  linkIconLabel_->setGeometry(4, 4, 16, 16);
   linkLabel_ = new QLabel(statusPanels_[0]);
-  linkLabel_->setGeometry(24, 2, 92, 16);
+  linkLabel_->setGeometry(24, 5, 92, 15);
 }
 
 void TFormDiagJ5E2::BuildPanes() {
