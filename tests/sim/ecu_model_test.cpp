@@ -116,6 +116,17 @@ TEST(EngineModelTest, SameSeedSameEngine) {
   EXPECT_TRUE(differs);
 }
 
+TEST(EngineModelTest, LongJumpsOfTheClockStayCheapAndKeepTheEngineRunning) {
+  VirtualEcu ecu;
+  ecu.LiveDataBlock(0);
+  const uint64_t tenDays = 10ull * 24 * 3600 * kSecond;
+  const auto block = ecu.LiveDataBlock(tenDays);
+  EXPECT_EQ(block[4] & 0x01, 0);       // running
+  EXPECT_NEAR(block[10] - 40, 95, 8);  // warm
+  EXPECT_NEAR(ecu.Engine().State().seconds, tenDays / 1e6, 1.0);
+  EXPECT_EQ(ecu.LiveDataBlock(tenDays - kSecond), block);  // no way back in time
+}
+
 TEST(EcuServicesTest, TroubleCodesAreStoredClearedAndStoredAgainWhenPresent) {
   VirtualEcu ecu;
   ecu.LiveDataBlock(0);
