@@ -600,16 +600,19 @@ void TfrmGraph::Refill() {
   const ElapsedFormatter time(LongTimePattern());
   const QString empty_label = QString::fromLatin1(kEmptyTimeLabel);
   const double middle = (scale_low_ + scale_high_) / 2.0;
-  const int32_t first = newest_shown_index_ - count + 1;
+  // In 64 bits: an owner's index near the int32 limits must not overflow here.
+  const int64_t first = int64_t{newest_shown_index_} - count + 1;
   char buffer[ElapsedFormatter::kMaxChars];
   for (int32_t n = 0; n < count; ++n) {
-    const int32_t i = first + n;
+    const int64_t i = first + n;
     // A point left of the first record, or at or beyond the end of the history (an empty or
     // reset history), has no record behind it.
-    const HistoryRecord* rec = (history_ && i >= 0) ? history_->RecordAt(i) : nullptr;
+    const HistoryRecord* rec = (history_ && i >= 0 && i < RecordCount())
+                                   ? history_->RecordAt(static_cast<int32_t>(i))
+                                   : nullptr;
     if (!rec) {
-      trace.Append(i, middle, empty_label);
-      index.Append(i, -1.0);
+      trace.Append(static_cast<double>(i), middle, empty_label);
+      index.Append(static_cast<double>(i), -1.0);
       if (!graph_shown_ && i == newest_shown_index_) ShowIndicatorValue(0.0, false);
       continue;
     }
@@ -617,8 +620,9 @@ void TfrmGraph::Refill() {
     if (rec->HasEndMark()) end_point_ = n;
     const double value = DecodeValue(d, *rec);
     const size_t len = time.FormatTo(buffer, rec->ElapsedMs());
-    trace.Append(i, value, QString::fromUtf8(buffer, static_cast<qsizetype>(len)));
-    index.Append(i, i);
+    trace.Append(static_cast<double>(i), value,
+                 QString::fromUtf8(buffer, static_cast<qsizetype>(len)));
+    index.Append(static_cast<double>(i), static_cast<double>(i));
     if (!graph_shown_ && i == newest_shown_index_) {
       if (ValueType == kValueBitPattern) {
         ShowIndicatorValue(ReadRawValue(rec->Bytes, RecordPosition, ValueType, Mask), true);

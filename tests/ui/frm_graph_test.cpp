@@ -10,6 +10,7 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QTimer>
+#include <climits>
 #include <vector>
 
 #include "frm_graph_fixture.h"
@@ -82,6 +83,32 @@ TEST_F(PaneRefillTest, EmptyOrResetHistoryShowsNoRecordAtTheRightEdge) {
   pane->Refill();
   EXPECT_EQ(pane->PointRecord(3), 0);
   EXPECT_EQ(pane->IndicatorText(), QStringLiteral("5"));
+}
+
+TEST_F(PaneRefillTest, ExtremeIndicesAndCountsFromTheOwnerAreSafe) {
+  for (int i = 0; i < 5; ++i) AppendByte(kThrottleOffset, 9);
+  auto pane = MakePane(kThrottle, 4);
+  for (int32_t newest : {INT32_MIN, -1, 1000, INT32_MAX}) {
+    pane->SetNewestShownIndex(newest);
+    pane->Refill();
+    for (int n = 0; n < pane->PointCount(); ++n) EXPECT_EQ(pane->PointRecord(n), -1) << newest;
+  }
+  pane->SetNewestShownIndex(5);  // one past the newest record
+  pane->Refill();
+  EXPECT_EQ(pane->PointRecord(2), 4);
+  EXPECT_EQ(pane->PointRecord(3), -1);
+  for (int32_t count : {-7, 0, 100000}) {
+    shared_.VisiblePointCount = count;
+    pane->SetNewestShownIndex(4);
+    pane->Refill();
+    EXPECT_EQ(pane->PointCount(), count > 0 ? 200 : 4);
+    EXPECT_EQ(pane->PointRecord(pane->PointCount() - 1), 4);
+    pane->CursorRight();
+    pane->PageLeft();
+    pane->PageRight();
+    EXPECT_GE(pane->NewestShownIndex(), 0);
+    EXPECT_LE(pane->NewestShownIndex(), 4);
+  }
 }
 
 TEST_F(PaneRefillTest, ValueLabelsAtTenPointsButNotAtElevenNorWhenHidden) {
