@@ -12,6 +12,7 @@
 #include "sim/ecu_sim_options.h"
 
 #ifndef _WIN32
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -163,6 +164,38 @@ TEST_F(EcuSimToolTest, FaultSwitchesReachTheLink) {
     EXPECT_THAT(Answer(), ElementsAre(0x7F, 0x21, 0x22));
     port.ClosePort();
     EXPECT_EQ(sim.Terminate(), 0);
+  }
+}
+
+// Served on a device: here the slave of a pseudo-terminal whose master plays the tester.
+TEST(EcuSimDeviceTest, DeviceModeAnswersWithAndWithoutEcho) {
+  for (const bool echo : {true, false}) {
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    const std::string slave = ptsname(master);
+    std::vector<std::string> args{"--device", slave};
+    if (!echo) args.push_back("--no-echo");
+    SimProcess sim(args);
+    ASSERT_EQ(sim.Path(), slave);
+    usleep(400'000);  // an idle line is the wake-up
+    const uint8_t startComm[] = {0x81, 0x10, 0xF1, 0x81, 0x03};
+    ASSERT_EQ(write(master, startComm, sizeof startComm), 5);
+    std::vector<uint8_t> got;
+    uint8_t buf[64];
+    pollfd p{master, POLLIN, 0};
+    while (poll(&p, 1, 300) == 1) {
+      const ssize_t n = read(master, buf, sizeof buf);
+      if (n <= 0) break;
+      got.insert(got.end(), buf, buf + n);
+    }
+    std::vector<uint8_t> expected;
+    if (echo) expected.assign(startComm, startComm + 5);
+    for (uint8_t b : {0x83, 0xF1, 0x10, 0xC1, 0x6B, 0x8F, 0x3F}) expected.push_back(b);
+    EXPECT_EQ(got, expected) << (echo ? "with echo" : "without echo");
+    EXPECT_EQ(sim.Terminate(), 0);
+    close(master);
   }
 }
 
