@@ -4,8 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QApplication>
 #include <QMenu>
 #include <QProcess>
+#include <QStatusBar>
+#include <QStatusTipEvent>
 #include <QTemporaryDir>
 #include <QToolButton>
 #include <vector>
@@ -168,6 +171,20 @@ TEST(LauncherTest, ImportAndSettingsReportThatTheyAreNotAvailableYetAndAboutHide
   form.sbCloseClick();
   EXPECT_FALSE(form.isVisible());
   EXPECT_EQ(services.portsClosed, 1);
+}
+
+TEST(LauncherTest, ButtonHintsShowInTheStatusBar) {
+  QTemporaryDir dir;
+  FakeServices services;
+  TMForm form(services, Quick(dir.path()));
+  ASSERT_TRUE(form.FormCreate());
+  form.show();
+  QToolButton* start = form.StartButton();
+  EXPECT_EQ(start->statusTip(), QStringLiteral("Установить связь с ЭБУ и начать диагностику"));
+  QStatusTipEvent tip(start->statusTip());
+  QApplication::sendEvent(start, &tip);
+  EXPECT_EQ(form.statusBar()->currentMessage(), start->statusTip());
+  EXPECT_EQ(form.EcuButton()->statusTip(), QStringLiteral("Выбор системы управления"));
 }
 
 TEST(SingleInstanceTest, SecondCopyIsRefusedAndAFreedLockCanBeTakenAgain) {
