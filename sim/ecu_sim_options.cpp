@@ -68,7 +68,9 @@ std::string EcuSimUsage() {
          "  --wrong-service        positive answers carry another service byte\n"
          "  --refuse SID[:ID][=CODE]  refuse a service (hex), optionally only one identifier,\n"
          "                         with a response code (default 22; 00 = no answer)\n"
-         "  --noise N              N noise bytes on the line at start and after each session\n";
+         "  --noise N              N noise bytes on the line at start and after each session\n"
+         "\n"
+         "Signals: SIGUSR1 pulls the plug or puts it back; SIGINT and SIGTERM stop the server.\n";
 }
 
 bool ParseEcuSimOptions(const std::vector<std::string>& args, EcuSimOptions& out,

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <string>
 
 #include "link/clock.h"
@@ -32,6 +33,10 @@ class EcuLineServer {
   // The path a tester opens: the pseudo-terminal's slave, or the device.
   const std::string& TesterPath() const { return testerPath_; }
 
+  // Called on every turn of the serving loop (at least every 100 ms and after each signal),
+  // for switching faults while serving.
+  void SetLoopHook(std::function<void()> hook) { hook_ = std::move(hook); }
+
   // Serves until stop becomes true (checked at least every 100 ms) or a fatal error.
   // Returns 0, or 1 after an error that is written to error.
   int Run(const std::atomic<bool>& stop, std::string& error);
@@ -55,6 +60,7 @@ class EcuLineServer {
   std::string testerPath_;
   uint64_t wireFreeUs_ = 0;
   std::deque<TimedByte> out_;
+  std::function<void()> hook_;
 };
 
 }  // namespace kvd

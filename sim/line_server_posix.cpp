@@ -133,6 +133,7 @@ int EcuLineServer::Run(const std::atomic<bool>& stop, std::string& error) {
   Collect();
   uint8_t buf[512];
   while (!stop.load()) {
+    if (hook_) hook_();
     uint64_t now = clock_.MicrosNow();
     Flush(now);
     int timeoutMs = 100;

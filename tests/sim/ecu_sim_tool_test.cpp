@@ -67,6 +67,9 @@ class SimProcess {
     }
   }
   const std::string& Path() const { return path_; }
+  void Signal(int sig) {
+    if (pid_ > 0) kill(pid_, sig);
+  }
   // Asks the program to stop and returns its exit status (-1 if it did not exit by itself).
   int Terminate() {
     if (pid_ <= 0) return -1;
@@ -151,6 +154,19 @@ TEST_F(EcuSimToolTest, FaultSwitchesReachTheLink) {
     SimProcess sim({"--unplugged"});
     Open(sim);
     EXPECT_EQ(link.KwpTransaction(KwpRequest{0x81}, 0, 1), kKwpEchoMissing);
+    port.ClosePort();
+  }
+  {
+    // SIGUSR1 pulls the plug and puts it back.
+    SimProcess sim({});
+    Open(sim);
+    ASSERT_EQ(link.KwpTransaction(KwpRequest{0x81}, 0, 1), kKwpPositive);
+    sim.Signal(SIGUSR1);
+    usleep(200'000);
+    EXPECT_EQ(link.KwpTransaction(KwpRequest{0x3E, 0x01}), kKwpEchoMissing);
+    sim.Signal(SIGUSR1);
+    usleep(200'000);
+    EXPECT_EQ(link.KwpTransaction(KwpRequest{0x3E, 0x01}), kKwpPositive);
     port.ClosePort();
   }
   {

@@ -20,8 +20,12 @@ namespace {
 
 #ifndef _WIN32
 std::atomic<bool> g_stop{false};
+std::atomic<bool> g_togglePlug{false};
 void OnSignal(int) {
   g_stop.store(true);
+}
+void OnToggle(int) {
+  g_togglePlug.store(true);
 }
 #endif
 
@@ -75,6 +79,17 @@ int main(int argc, char** argv) {
   sigemptyset(&sa.sa_mask);
   sigaction(SIGINT, &sa, nullptr);
   sigaction(SIGTERM, &sa, nullptr);
+  struct sigaction toggle {};
+  toggle.sa_handler = OnToggle;
+  sigemptyset(&toggle.sa_mask);
+  sigaction(SIGUSR1, &toggle, nullptr);
+  server.SetLoopHook([&ecu] {
+    if (g_togglePlug.exchange(false)) {
+      ecu.Faults().unplugged = !ecu.Faults().unplugged;
+      std::fprintf(stderr, "kvd-ecu-sim: line %s\n",
+                   ecu.Faults().unplugged ? "unplugged" : "plugged in again");
+    }
+  });
   signal(SIGPIPE, SIG_IGN);
 
   std::printf("%s\n", server.TesterPath().c_str());
