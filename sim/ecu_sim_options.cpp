@@ -149,7 +149,7 @@ bool ParseEcuSimOptions(const std::vector<std::string>& args, EcuSimOptions& out
         return false;
       }
     } else if (a == "--noise") {
-      if (!number(4096, n)) return false;
+      if (!number(100000, n)) return false;
       out.faults.noiseBytes = static_cast<uint32_t>(n);
     } else {
       error = "unknown option '" + a + "' (see --help)";

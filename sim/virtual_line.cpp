@@ -8,8 +8,9 @@ namespace kvd {
 
 namespace {
 constexpr uint32_t kNoWait = 0xFFFFFFFF;  // MAXDWORD as read interval: return at once
-// Bytes the driver holds for a tester that does not read; more are lost, as on an overrun.
-constexpr size_t kInputQueueLimit = 4096;
+// Bytes on their way or waiting for a tester that neither reads nor purges; beyond this they
+// are lost, as on an overrun. Far above anything a tester or the noise fault produces.
+constexpr size_t kInputQueueLimit = size_t{1} << 20;
 }  // namespace
 
 VirtualLine::VirtualLine(VirtualEcu& ecu, Clock& clock) : VirtualLine(ecu, clock, Options{}) {}

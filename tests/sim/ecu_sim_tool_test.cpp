@@ -257,7 +257,7 @@ TEST(EcuSimOptionsTest, MistakesGetAMessage) {
                                                      {"--device", ""},
                                                      {"--frobnicate"},
                                                      {"--p3", "50"},
-                                                     {"--noise", "99999"},
+                                                     {"--noise", "100001"},
                                                      {"--stop-after", "4294967296"}};
   for (const auto& args : bad) {
     EcuSimOptions o;

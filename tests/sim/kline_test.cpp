@@ -268,6 +268,21 @@ TEST_F(SimTest, NoiseBeforeTheWakeUpIsDrainedAndTheConnectSucceeds) {
   EXPECT_EQ(line.ReadBytes(256, buf), 12);
 }
 
+TEST_F(SimTest, LongNoiseKeepsTheLineBusyForItsWholeLength) {
+  line.ClosePort();
+  ecu.Faults().noiseBytes = 20000;  // about 19 s of bytes
+  const uint64_t t0 = clock.MicrosNow();
+  ASSERT_EQ(line.OpenPort(1), kPortOk);
+  line.SetLineParameters(10400, 8, 0, 1);
+  line.SetReadTimeouts(0, 5, 100);
+  uint8_t buf[256];
+  uint32_t total = 0;
+  int32_t n;
+  while ((n = line.ReadBytes(256, buf)) > 0) total += static_cast<uint32_t>(n);
+  EXPECT_EQ(total, 20000u);
+  EXPECT_GT(clock.MicrosNow() - t0, 19'000'000u);
+}
+
 TEST_F(SimTest, ReadTimeOutsFollowTheWindowsRules) {
   uint8_t buf[256];
   // Total time-out: multiplier x count + constant.
