@@ -50,7 +50,8 @@ TEST(PollSettingsTest, OddValuesFallBackToDefaults) {
     EXPECT_FALSE(s.Threaded) << bad;
   }
   // A file that is not an ini file at all.
-  WriteFile(IniPathInDirectory(dir.path()), QByteArray("\x00\xff\xfe garbage [[[ ==", 20));
+  static const char kGarbage[] = "\x00\xff\xfe garbage [[[ ==";
+  WriteFile(IniPathInDirectory(dir.path()), QByteArray(kGarbage, sizeof kGarbage - 1));
   EXPECT_EQ(ReadPollSettings(IniPathInDirectory(dir.path())).IntervalMs, 250);
 }
 
