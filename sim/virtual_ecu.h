@@ -35,7 +35,7 @@ enum class WakeupMode : uint8_t {
 // Switchable faults, all off by default. They may be changed at any time between requests.
 struct EcuFaults {
   bool unplugged = false;       // nothing at all comes back: no echo, no answer
-  int32_t answerLimit = -1;     // after this many answer frames the ECU falls silent (-1: never)
+  int32_t answerLimit = -1;     // silent once this many frames were sent in all (-1: never)
   bool badChecksum = false;     // every answer carries a checksum off by one
   bool truncated = false;       // every answer loses its checksum byte
   uint32_t busyAnswers = 0;     // this many 7F sid 21 answers before each real one
@@ -46,7 +46,9 @@ struct EcuFaults {
   int32_t refuseService = -1;   // this service id is refused (-1: none)
   int32_t refuseId = -1;        // ... only when its first parameter byte is this (-1: any)
   uint8_t refuseCode = 0x22;    // response code of the refusal; 0 refuses by not answering
-  uint32_t noiseBytes = 0;      // burst of noise on the line when it opens and after a session
+  // A burst of this many noise bytes (never zero) when the line opens and after a session
+  // closed by StopCommunication or ECUReset, before the next wake-up.
+  uint32_t noiseBytes = 0;
 };
 
 struct EcuSettings {
