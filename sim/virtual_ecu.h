@@ -55,9 +55,9 @@ struct EcuSettings {
   uint32_t p2Ms = 25;       // delay between the end of a request and the start of its answer
   uint32_t p3MaxMs = 5000;  // the session ends after this long without a request
   WakeupMode wakeup = WakeupMode::kBreak;
-  uint32_t minIdleMs = 300;  // idle line required before the wake-up
-  uint32_t minLowMs = 20;    // accepted length of the wake-up low pulse
-  uint32_t maxLowMs = 40;
+  uint32_t minIdleMs = 300;       // idle line required before the wake-up
+  uint32_t minLowMs = 20;         // accepted length of the wake-up low pulse
+  uint32_t maxLowMs = 45;         // (room for a late sleep on the real clock)
   uint32_t wakeupWindowMs = 300;  // StartCommunication must begin this soon after the pulse
 };
 
