@@ -13,6 +13,7 @@
 #include <QLocale>
 #include <QMenu>
 #include <QPainter>
+#include <QPointer>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
@@ -467,7 +468,11 @@ bool TfrmGraph::MaxResolution() const {
 void TfrmGraph::miChangeScaleClick() {
   mi_max_resolution_->setChecked(false);
 
-  QDialog dialog(this);
+  // The dialog lives on the heap and is watched: the pane (and with it the dialog) may be
+  // destroyed while the dialog runs its own event loop.
+  const QPointer<TfrmGraph> self(this);
+  const QPointer<QDialog> dialog_ptr(new QDialog(this));
+  QDialog& dialog = *dialog_ptr;
   dialog.setWindowTitle(QString());
   dialog.setObjectName(QStringLiteral("ScaleDialog"));
   auto* layout = new QVBoxLayout(&dialog);
@@ -495,8 +500,13 @@ void TfrmGraph::miChangeScaleClick() {
   connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
   layout->addWidget(buttons);
-  if (dialog.exec() == QDialog::Accepted) {
-    SetYRange(upper->value(), lower->value());
+  const int result = dialog.exec();
+  if (!self || !dialog_ptr) return;
+  const double high = upper->value();
+  const double low = lower->value();
+  delete dialog_ptr.data();
+  if (result == QDialog::Accepted) {
+    SetYRange(high, low);
     Refill();
   }
 }

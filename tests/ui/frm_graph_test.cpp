@@ -489,6 +489,15 @@ TEST_F(PaneScaleTest, ScaleDialogCancelKeepsTheRangeAndOkAppliesIt) {
   EXPECT_DOUBLE_EQ(pane->ScaleHigh(), 90.0);
 }
 
+TEST_F(PaneScaleTest, PaneDestroyedWhileTheScaleDialogRunsIsSafe) {
+  AppendByte(kThrottleOffset, 1);
+  auto pane = MakePane(kThrottle, 4);
+  TfrmGraph* raw = pane.get();
+  OnScaleDialog([&](QDialog&) { pane.reset(); });
+  raw->miChangeScaleClick();
+  EXPECT_EQ(pane, nullptr);
+}
+
 using PaneLookStateTest = PaneTest;
 
 TEST_F(PaneLookStateTest, TimeLabelsHiddenSurviveAColourSchemeChange) {
