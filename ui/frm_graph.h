@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <functional>
 
+#include "data/parameters.h"
+
 class QLabel;
 class QMenu;
 class QAction;
@@ -24,7 +26,6 @@ class ChartGeometry;
 class ChartSeries;
 struct ChartMouseEvent;
 class HistoryStore;
-struct ParameterDescriptor;
 class GraphLamp;
 
 // State shared by all panes of one window (one instance, owned by the window).
