@@ -9,7 +9,6 @@
 #include <QPainter>
 #include <array>
 #include <cmath>
-#include <cstdlib>
 #include <memory>
 
 #include "data/history.h"
@@ -24,7 +23,7 @@ QApplication& App() {
   static int argc = 1;
   static char name[] = "ui_chart_pane";
   static char* argv[] = {name, nullptr};
-  if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   static QApplication app(argc, argv);
   return app;
 }
