@@ -156,18 +156,21 @@ void TfrmGraph::BuildWidgets() {
   bevel_->setLineWidth(1);
 
   panel_ = new QFrame(this);
+  panel_->setObjectName(QStringLiteral("SidePanel"));
   panel_->installEventFilter(this);
 
   QFont title_font(QStringLiteral("Arial"));
   title_font.setPixelSize(11);
   title_font.setBold(true);
   title_ = new QLabel(panel_);
+  title_->setObjectName(QStringLiteral("Title"));
   title_->setFont(title_font);
   title_->setWordWrap(true);  // the expanded layout
   title_->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
   title_->installEventFilter(this);
 
   indicator_ = new QLabel(panel_);
+  indicator_->setObjectName(QStringLiteral("Indicator"));
   QFont indicator_font = font();
   indicator_font.setPixelSize(19);
   indicator_font.setBold(true);

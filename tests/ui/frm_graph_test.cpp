@@ -160,6 +160,38 @@ TEST_F(PaneRefillTest, CollapsedPaneShowsTheNewestValueOnEveryRefill) {
   EXPECT_FALSE(MenuItem(*pane, QStringLiteral("Изменить масштаб"))->isVisible());
 }
 
+TEST_F(PaneRefillTest, ExpandedAndCollapsedLayouts) {
+  AppendByte(kThrottleOffset, 1);
+  auto pane = MakePane(kThrottle, 4);
+  pane->SetPanelHint(QStringLiteral("Показать график 3"));
+  pane->show();  // a hidden widget gets its resize events only when shown
+  pane->resize(700, 150);
+  auto* panel = pane->findChild<QFrame*>(QStringLiteral("SidePanel"));
+  auto* title = pane->findChild<QLabel*>(QStringLiteral("Title"));
+  auto* indicator = pane->findChild<QLabel*>(QStringLiteral("Indicator"));
+  ASSERT_TRUE(panel && title && indicator);
+  EXPECT_EQ(panel->geometry(), QRect(700 - 136, 0, 136, 149));
+  EXPECT_EQ(pane->chart()->geometry(), QRect(0, 0, 700 - 136, 149));
+  EXPECT_EQ(title->geometry(), QRect(8, 2, 129, 28));
+  EXPECT_TRUE(title->wordWrap());
+  EXPECT_EQ(indicator->geometry(), QRect(136 - 117 - 4, 30, 117, 25));
+  EXPECT_TRUE(panel->toolTip().isEmpty());
+
+  pane->SetGraphShown(false);
+  EXPECT_EQ(pane->height(), 30);
+  pane->resize(640, 30);
+  EXPECT_EQ(panel->geometry(), QRect(0, 0, 640, 29));
+  EXPECT_EQ(title->geometry(), QRect(0, 9, 640 - 117 - 20, 16));  // follows every resize
+  EXPECT_FALSE(title->wordWrap());
+  EXPECT_EQ(indicator->y(), 2);
+  EXPECT_EQ(indicator->geometry().right(), 640 - 1 - 4);
+  EXPECT_EQ(panel->toolTip(), QStringLiteral("Показать график 3"));
+
+  pane->SetGraphShown(true);
+  EXPECT_TRUE(panel->toolTip().isEmpty());
+  EXPECT_EQ(pane->height(), 30);  // the owner gives it its height
+}
+
 TEST_F(PaneRefillTest, HideAndShowToggleTheStateAndAskForALayout) {
   AppendByte(kThrottleOffset, 1);
   auto pane = MakePane(kThrottle, 4);
