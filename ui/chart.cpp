@@ -23,21 +23,6 @@ constexpr int kLabelGap = 3;
 constexpr int kRightMargin = 8;
 constexpr int kValueLabelLift = 12;  // pixels between a point and the bottom of its value label
 
-// A "nice" tick step (1, 2 or 5 times a power of ten) of at least `raw`.
-double NiceStep(double raw) {
-  if (!(raw > 0.0) || !std::isfinite(raw)) return 1.0;
-  const double power = std::pow(10.0, std::floor(std::log10(raw)));
-  for (const double f : {1.0, 2.0, 5.0, 10.0}) {
-    if (f * power >= raw * (1.0 - 1e-9)) return f * power;
-  }
-  return 10.0 * power;
-}
-
-int DecimalsForStep(double step) {
-  if (!(step > 0.0) || step >= 1.0) return 0;
-  return std::clamp(static_cast<int>(std::ceil(-std::log10(step) - 1e-9)), 0, 10);
-}
-
 QPen CosmeticPen(const QColor& color, int width = 1, Qt::PenStyle style = Qt::SolidLine) {
   QPen pen(color);
   pen.setWidth(width);
@@ -238,17 +223,11 @@ void Chart::UpdateGeometry() {
   m.right = kRightMargin;
   geometry_.SetMargins(m);  // provisional: the ticks depend on the plot height only
 
-  const double lo = geometry_.YMin();
-  const double hi = geometry_.YMax();
-  const int max_ticks = std::max(2, geometry_.PlotHeight() / std::max(1, fm.height() + 3));
-  const double step = NiceStep((hi - lo) / max_ticks);
-  const int decimals = DecimalsForStep(step);
+  const AxisTicks ticks = LeftTicks(fm);
   int widest = 0;
-  const double first = std::ceil(lo / step - 1e-9) * step;
-  for (int i = 0; i <= max_ticks + 1; ++i) {
-    const double v = first + i * step;
-    if (v > hi + step * 1e-9) break;
-    widest = std::max(widest, fm.horizontalAdvance(FormatAxisValue(v, decimals)));
+  for (int i = 0; i < ticks.count; ++i) {
+    widest =
+        std::max(widest, fm.horizontalAdvance(FormatAxisValue(ticks.Value(i), ticks.decimals)));
   }
   m.left = std::max(widest, min_left_label_width_) + kTickLength + kLabelGap + 2;
   geometry_.SetMargins(m);
@@ -265,6 +244,12 @@ void Chart::UpdateXRange() {
     x_max = *mx;
   }
   geometry_.SetXRange(x_min, x_max);
+}
+
+AxisTicks Chart::LeftTicks(const QFontMetrics& fm) const {
+  // A label needs its own height and a little air.
+  const int max_ticks = std::max(2, geometry_.PlotHeight() / std::max(1, fm.height() + 3));
+  return ChooseTicks(geometry_.YMin(), geometry_.YMax(), max_ticks);
 }
 
 QString Chart::FormatAxisValue(double value, int decimals) const {
@@ -310,19 +295,13 @@ void Chart::PaintBase(QPainter& painter) {
 
 void Chart::PaintLeftAxis(QPainter& painter) {
   const QFontMetrics fm(label_font_);
-  const double lo = geometry_.YMin();
-  const double hi = geometry_.YMax();
-  const int max_ticks = std::max(2, geometry_.PlotHeight() / std::max(1, fm.height() + 3));
-  const double step = NiceStep((hi - lo) / max_ticks);
-  const int decimals = DecimalsForStep(step);
+  const AxisTicks ticks = LeftTicks(fm);
   const int axis_x = geometry_.PlotLeft();
-  const double first = std::ceil(lo / step - 1e-9) * step;
 
   QPen grid = CosmeticPen(colors_.left_grid, 1, Qt::CustomDashLine);
   grid.setDashPattern({1.0, 1.0});
-  for (int i = 0; i <= max_ticks + 1; ++i) {
-    const double v = first + i * step;
-    if (v > hi + step * 1e-9) break;
+  for (int i = 0; i < ticks.count; ++i) {
+    const double v = ticks.Value(i);
     const int y = geometry_.YToPixel(v);
     if (grid_visible_ && y > geometry_.PlotTop() && y < geometry_.PlotBottom()) {
       painter.setPen(grid);
@@ -331,7 +310,7 @@ void Chart::PaintLeftAxis(QPainter& painter) {
     painter.setPen(CosmeticPen(colors_.left_ticks));
     painter.drawLine(axis_x - kTickLength, y, axis_x, y);
     painter.setPen(colors_.left_labels);
-    const QString text = FormatAxisValue(v, decimals);
+    const QString text = FormatAxisValue(v, ticks.decimals);
     const QRect box(0, y - fm.height() / 2, axis_x - kTickLength - kLabelGap, fm.height());
     painter.drawText(box, Qt::AlignRight | Qt::AlignVCenter, text);
   }

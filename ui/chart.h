@@ -16,6 +16,7 @@
 
 #include "ui/chart_geometry.h"
 
+class QFontMetrics;
 class QPainter;
 
 namespace kvd {
@@ -197,6 +198,7 @@ class Chart : public QWidget {
   void PaintBottomAxis(QPainter& painter);
   void PaintSeries(QPainter& painter, const SeriesEntry& entry);
   void PaintValueLabels(QPainter& painter, const SeriesEntry& entry);
+  AxisTicks LeftTicks(const QFontMetrics& fm) const;
   QString FormatAxisValue(double value, int decimals) const;
   ChartMouseEvent MakeEvent(const QMouseEvent* event, bool double_click) const;
 

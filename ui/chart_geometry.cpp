@@ -36,7 +36,46 @@ void NormaliseRange(double& lo, double& hi) {
   }
 }
 
+// A "nice" step (1, 2 or 5 times a power of ten) of at least `raw`.
+double NiceStep(double raw) {
+  if (!(raw > 0.0) || !std::isfinite(raw)) return 1.0;
+  const double power = std::pow(10.0, std::floor(std::log10(raw)));
+  for (const double f : {1.0, 2.0, 5.0, 10.0}) {
+    if (f * power >= raw * (1.0 - 1e-9)) return f * power;
+  }
+  return 10.0 * power;
+}
+
+// The next nice step below `step`: 5 -> 2 -> 1 -> 0.5 ...
+double SmallerNiceStep(double step) {
+  const double power = std::pow(10.0, std::floor(std::log10(step) + 1e-9));
+  const double mantissa = step / power;
+  if (mantissa > 4.5) return 2.0 * power;
+  if (mantissa > 1.5) return power;
+  return 0.5 * power;
+}
+
+AxisTicks TicksWithStep(double lo, double hi, double step) {
+  AxisTicks t;
+  t.step = step;
+  t.first = std::ceil(lo / step - 1e-9) * step;
+  const double n = std::floor((hi - t.first) / step + 1e-9) + 1.0;
+  t.count = std::isfinite(n) ? static_cast<int>(std::clamp(n, 0.0, 1000.0)) : 0;
+  t.decimals =
+      step >= 1.0 ? 0 : std::clamp(static_cast<int>(std::ceil(-std::log10(step) - 1e-9)), 0, 10);
+  return t;
+}
+
 }  // namespace
+
+AxisTicks ChooseTicks(double lo, double hi, int max_ticks) {
+  if (!std::isfinite(lo) || !std::isfinite(hi) || !(hi > lo)) return AxisTicks{};
+  AxisTicks t = TicksWithStep(lo, hi, NiceStep((hi - lo) / std::max(1, max_ticks)));
+  for (int refine = 0; refine < 6 && t.count < 2; ++refine) {
+    t = TicksWithStep(lo, hi, SmallerNiceStep(t.step));
+  }
+  return t;
+}
 
 void ChartGeometry::SetSize(int width, int height) {
   width_ = std::max(0, width);

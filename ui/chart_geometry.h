@@ -17,6 +17,20 @@ struct ChartMargins {
   int bottom = 0;
 };
 
+// Values of an axis' ticks: first, first + step, ... (count of them), shown with `decimals`
+// digits after the separator.
+struct AxisTicks {
+  double first = 0.0;
+  double step = 1.0;
+  int count = 0;
+  int decimals = 0;
+  double Value(int i) const { return first + i * step; }
+};
+
+// Ticks on lo..hi with a step of 1, 2 or 5 times a power of ten, at most about max_ticks of
+// them; a finer step is taken when the coarse one would leave fewer than two ticks in the range.
+AxisTicks ChooseTicks(double lo, double hi, int max_ticks);
+
 class ChartGeometry {
  public:
   static constexpr int kNoPoint = -1;

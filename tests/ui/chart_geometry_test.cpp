@@ -111,5 +111,30 @@ TEST(ChartGeometryTest, PointAtTakesTheNearestWithinTheTolerance) {
             ChartGeometry::kNoPoint);
 }
 
+TEST(ChartGeometryTest, TicksUseNiceStepsAndNeverFewerThanTwoWhenTheRangeAllows) {
+  AxisTicks t = ChooseTicks(-5, 105, 6);  // the 0..100 axis of a throttle pane
+  EXPECT_DOUBLE_EQ(t.first, 0);
+  EXPECT_DOUBLE_EQ(t.step, 20);
+  EXPECT_EQ(t.count, 6);
+  EXPECT_EQ(t.decimals, 0);
+  // A short pane: the coarse step (50) would leave only 0 on -2..42.
+  t = ChooseTicks(-2, 42, 2);
+  EXPECT_GE(t.count, 2);
+  EXPECT_DOUBLE_EQ(t.step, 20);
+  EXPECT_DOUBLE_EQ(t.Value(t.count - 1), 40);
+  t = ChooseTicks(0.45, 1.55, 5);
+  EXPECT_DOUBLE_EQ(t.step, 0.5);
+  EXPECT_EQ(t.decimals, 1);
+  EXPECT_DOUBLE_EQ(t.first, 0.5);
+  EXPECT_EQ(t.count, 3);
+  for (const auto& [lo, hi] :
+       {std::pair{5.0, 5.0}, std::pair{1.0, -1.0}, std::pair{std::nan(""), 1.0}}) {
+    EXPECT_EQ(ChooseTicks(lo, hi, 5).count, 0);
+  }
+  t = ChooseTicks(-1e300, 1e300, 0);
+  EXPECT_GE(t.count, 2);
+  EXPECT_LE(t.count, 1000);
+}
+
 }  // namespace
 }  // namespace kvd
