@@ -177,7 +177,12 @@ void WriteDataFile(const fs::path& file, const HistoryStore& store, RecordRange 
 }
 
 bool IsTextExportName(const fs::path& file) {
-  std::string ext = PathText(file.extension());
+  // The extension runs from the last dot of the file name; a name that is nothing but
+  // ".txt" has it too (the library's extension() would see a hidden file without one).
+  std::string name = PathText(file.filename());
+  const size_t dot = name.rfind('.');
+  if (dot == std::string::npos) return false;
+  std::string ext = name.substr(dot);
   for (char& c : ext) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return ext == ".TXT";
 }

@@ -103,8 +103,8 @@ class ReplacingFile {
 bool WriteFileReplacing(const std::filesystem::path& file, const void* head, size_t headSize,
                         const void* body, size_t bodySize);
 
-// Whether a chosen save name asks for the text export: its extension, upper-cased, is
-// ".TXT".
+// Whether a chosen save name asks for the text export: its extension (from the last dot
+// of the file name, so ".txt" alone counts), upper-cased, is ".TXT".
 bool IsTextExportName(const std::filesystem::path& file);
 
 }  // namespace kvd

@@ -247,6 +247,8 @@ TEST_F(DataFileTest, SaveChoosesTextByExtensionInAnyCase) {
   EXPECT_FALSE(IsTextExportName("a"));
   EXPECT_FALSE(IsTextExportName("a.txt.kdd"));
   EXPECT_FALSE(IsTextExportName("txt"));
+  EXPECT_TRUE(IsTextExportName("dir/.txt"));  // a name that is only the extension
+  EXPECT_FALSE(IsTextExportName("dir.txt/a"));
   Fill(2);
   SaveRecords(dir / "s.TXT", store, store.AllRecords());
   SaveRecords(dir / "s.dat", store, store.AllRecords());
