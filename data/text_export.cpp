@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "data/text_export.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "data/cp1251.h"
@@ -219,7 +220,16 @@ void AppendExportLine(std::string& out, const uint8_t* record, const ElapsedForm
                       char separator) {
   char line[kLineMax];
   char* o = line;
-  o += time.FormatTo(o, static_cast<int32_t>(LoadLE32(record)));
+  const size_t timeLength = time.FormatTo(o, static_cast<int32_t>(LoadLE32(record)));
+  // A locale's time pattern may carry letters beyond ASCII (UTF-8 here); the file is
+  // Windows-1251 throughout. The converted text is never longer than the UTF-8 one.
+  if (std::any_of(o, o + timeLength, [](char ch) { return static_cast<uint8_t>(ch) >= 0x80; })) {
+    const std::string cp = Utf8ToCp1251(std::string_view(o, timeLength));
+    std::memcpy(o, cp.data(), cp.size());
+    o += cp.size();
+  } else {
+    o += timeLength;
+  }
   *o++ = '\t';
   for (const ExportColumn& c : kColumns) {
     const double v = DecodeExportValue(c, record);

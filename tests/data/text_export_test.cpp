@@ -83,6 +83,11 @@ TEST_F(TextExportTest, SeparatorAndTimeFormatAreOptions) {
     if (c == '.') c = ',';
   expected.replace(0, 10, "01:00:00.00");
   EXPECT_EQ(text, kHeader + expected);
+  // Letters of the time pattern are written in the file's code page, like everything else.
+  o.LongTimeFormat = "H'ч'mm";
+  EXPECT_EQ(BuildTextExport(store, store.AllRecords(), o).substr(kHeader.size(), 8),
+            "1\xF7"
+            "00.00\t");
 }
 
 TEST_F(TextExportTest, ColumnTableDiffersFromTheCatalogueWhereItShould) {
