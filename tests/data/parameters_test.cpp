@@ -21,7 +21,7 @@ ParameterDescriptor Raw(int32_t type, int32_t position, int32_t mask = 0xFF) {
   return d;
 }
 
-TEST(Catalogue, HoldsThirtyFourEntriesInOrderWithTheirFields) {
+TEST(ParamCatalogue, HoldsThirtyFourEntriesInOrderWithTheirFields) {
   const auto& c = ParameterCatalogue();
   ASSERT_EQ(c.size(), 34u);
   EXPECT_EQ(c[0].Name, "Положение дросселя");
@@ -66,7 +66,7 @@ TEST(Catalogue, HoldsThirtyFourEntriesInOrderWithTheirFields) {
   EXPECT_EQ(LookupParameter(17)->Multiplier, 1.25);
 }
 
-TEST(Catalogue, LookupOutsideTheNumbersGivesNothingAndNameListFollowsCatalogue) {
+TEST(ParamCatalogue, LookupOutsideTheNumbersGivesNothingAndNameListFollowsCatalogue) {
   EXPECT_FALSE(LookupParameter(0));
   EXPECT_FALSE(LookupParameter(35));
   EXPECT_FALSE(LookupParameter(-1));
@@ -79,7 +79,7 @@ TEST(Catalogue, LookupOutsideTheNumbersGivesNothingAndNameListFollowsCatalogue) 
   EXPECT_EQ(ParameterCatalogue()[0].Options, 1);
 }
 
-TEST(Decode, EveryValueTypeReadsItsBytesAndSign) {
+TEST(ParamDecode, EveryValueTypeReadsItsBytesAndSign) {
   const auto r =
       Record(0, {{20, 0xFE}, {21, 0xFF}, {22, 0x34}, {23, 0x12}, {24, 0x80}, {25, 0x00}});
   EXPECT_EQ(ReadRawValue(r.data(), 20, kValueUnsignedByteMasked, 0x0F), 0x0E);
@@ -99,7 +99,7 @@ TEST(Decode, EveryValueTypeReadsItsBytesAndSign) {
   EXPECT_EQ(ReadRawValue(neg.data(), 30, kValueUnsignedLong, 0), 2147483648.0);
 }
 
-TEST(Decode, PositionsOutsideTheRecordReadAsZero) {
+TEST(ParamDecode, PositionsOutsideTheRecordReadAsZero) {
   const auto r = Record(0, {{43, 0xFF}, {42, 0xFF}});
   EXPECT_EQ(ReadRawValue(r.data(), 43, kValueUnsignedByteMasked, 0xFF), 255);
   EXPECT_EQ(ReadRawValue(r.data(), 43, kValueUnsignedWordLE, 0), 0);
@@ -109,7 +109,7 @@ TEST(Decode, PositionsOutsideTheRecordReadAsZero) {
   EXPECT_EQ(DecodeValue(Raw(kValueUnsignedWordLE, 1000000), r.data()), 0);
 }
 
-TEST(Decode, CatalogueScalingExamples) {
+TEST(ParamDecode, CatalogueScalingExamples) {
   auto value = [](int number, std::initializer_list<std::pair<int, uint8_t>> bytes) {
     const auto r = Record(0, bytes);
     return DecodeValue(*LookupParameter(number), r.data());
@@ -132,7 +132,7 @@ TEST(Decode, CatalogueScalingExamples) {
   EXPECT_EQ(value(34, {{29, 0x01}}), 0.0);
 }
 
-TEST(Decode, FlagsSkipScalingAndReciprocalIsGuarded) {
+TEST(ParamDecode, FlagsSkipScalingAndReciprocalIsGuarded) {
   auto flag = Raw(kValueFlag, 10, 0x06);
   flag.Divisor = 7;
   flag.Multiplier = 100;
@@ -156,14 +156,14 @@ TEST(Decode, FlagsSkipScalingAndReciprocalIsGuarded) {
   EXPECT_EQ(ScaleRawValue(3, 0, 0, 0, 1, 0), 0.0);
 }
 
-TEST(Decode, ErrorMaskIsMostSignificantByteFirst) {
+TEST(ParamDecode, ErrorMaskIsMostSignificantByteFirst) {
   auto b = kvdtest::Block({{6, 0x80}, {7, 0x01}, {8, 0x02}, {9, 0x03}});
   EXPECT_EQ(ErrorMaskOfDataBlock(b.data()), 0x80010203u);
   const auto r = Record(0, {{12, 0x11}, {13, 0x22}, {14, 0x33}, {15, 0x44}});
   EXPECT_EQ(ErrorMaskOfRecord(r.data()), 0x11223344u);
 }
 
-TEST(Display, FlagAndBitPatternTexts) {
+TEST(ParamDisplay, FlagAndBitPatternTexts) {
   EXPECT_EQ(FlagText(1.0), "ДА");
   EXPECT_EQ(FlagText(0.5), "НЕТ");
   EXPECT_TRUE(FlagIsOn(0.51));
