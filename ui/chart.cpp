@@ -34,6 +34,16 @@ QPen CosmeticPen(const QColor& color, int width = 1, Qt::PenStyle style = Qt::So
 
 }  // namespace
 
+QString FormatChartNumber(double value, int decimals) {
+  decimals = std::clamp(decimals, 0, 10);
+  if (std::abs(value) < 0.5 * std::pow(10.0, -decimals)) value = 0.0;  // no "-0.0"
+  // The user's decimal separator, but no group separators: "10,000" would read as ten where
+  // the comma is the decimal separator, and the indicator shows "10000" beside it.
+  QLocale locale;
+  locale.setNumberOptions(locale.numberOptions() | QLocale::OmitGroupSeparator);
+  return locale.toString(value, 'f', decimals);
+}
+
 // ---------------------------------------------------------------------------------------------
 // ChartSeries
 
@@ -253,8 +263,7 @@ AxisTicks Chart::LeftTicks(const QFontMetrics& fm) const {
 }
 
 QString Chart::FormatAxisValue(double value, int decimals) const {
-  if (std::abs(value) < 1e-12) value = 0.0;  // no "-0"
-  return QLocale().toString(value, 'f', decimals);
+  return FormatChartNumber(value, decimals);
 }
 
 void Chart::RebuildCache() {
@@ -407,10 +416,8 @@ void Chart::PaintValueLabels(QPainter& painter, const SeriesEntry& entry) {
   const ChartSeries& s = entry.points;
   const ChartSeriesStyle& st = entry.style;
   const QFontMetrics fm(label_font_);
-  const QLocale locale;
   for (int n = 0; n < s.Count(); ++n) {
-    const QString text =
-        locale.toString(s.YValue(n), 'f', std::clamp(st.value_label_decimals, 0, 10));
+    const QString text = FormatChartNumber(s.YValue(n), st.value_label_decimals);
     const int x = geometry_.XToPixel(s.XValue(n));
     const int y = geometry_.YToPixel(s.YValue(n));
     const int w = fm.horizontalAdvance(text) + 6;

@@ -21,6 +21,10 @@ class QPainter;
 
 namespace kvd {
 
+// A number of an axis or value label: fixed notation with `decimals` digits (0..10), the
+// user's decimal separator, no group separators.
+QString FormatChartNumber(double value, int decimals);
+
 // One series of points with per-point X, Y, text label and colour. Minimum, maximum and sum of
 // Y are kept up to date while appending.
 class ChartSeries {

@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QImage>
+#include <QLocale>
 #include <QMouseEvent>
 
 #include "ui/chart.h"
@@ -39,6 +40,16 @@ TEST(ChartSeriesTest, KeepsMinimumMaximumAndSumWhileAppending) {
   s.Append(7, 100);
   EXPECT_DOUBLE_EQ(s.MinY(), 100.0);  // no stale extremes from before the clear
   EXPECT_DOUBLE_EQ(s.SumY(), 100.0);
+}
+
+TEST(ChartNumberTest, LocaleDecimalSeparatorWithoutGroupSeparators) {
+  const QLocale saved;
+  QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+  EXPECT_EQ(FormatChartNumber(10000, 0), QStringLiteral("10000"));
+  EXPECT_EQ(FormatChartNumber(-0.0000001, 1), QStringLiteral("0.0"));
+  QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+  EXPECT_EQ(FormatChartNumber(12345.5, 1), QStringLiteral("12345,5"));
+  QLocale::setDefault(saved);
 }
 
 class ChartWidgetTest : public ::testing::Test {
