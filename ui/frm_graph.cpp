@@ -14,6 +14,7 @@
 #include <QMenu>
 #include <QPainter>
 #include <QPointer>
+#include <QRect>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
@@ -26,6 +27,10 @@
 namespace kvd {
 namespace {
 
+constexpr int kTitleTop = 2;
+constexpr int kTitleLeft = 8;
+constexpr int kTitleWidth = 129;
+constexpr int kIndicatorTopExpanded = 30;
 constexpr int kIndicatorWidth = 117;
 constexpr int kIndicatorHeight = 25;
 constexpr int kStatValueWidth = 61;
@@ -50,6 +55,26 @@ std::string LongTimePattern() {
   f.remove(QLatin1Char('t'));
   f = f.trimmed();
   return f.isEmpty() ? std::string(kDefaultLongTimeFormat) : f.toStdString();
+}
+
+// Bold Arial of up to 11 pixels, as large as lets two wrapped lines end above the indicator:
+// the second line's letters, descenders included, must end at least a pixel above the
+// indicator's top (30). Fonts taller than Arial for their size (its stand-ins on other
+// systems) get a smaller size instead of a cut second line.
+QFont TitleFont() {
+  QFont font(QStringLiteral("Arial"));
+  font.setBold(true);
+  constexpr int kRoom = kIndicatorTopExpanded - kTitleTop;
+  for (int px = 11; px >= 8; --px) {
+    font.setPixelSize(px);
+    const QFontMetrics fm(font);
+    const int two_lines =
+        fm.boundingRect(QRect(0, 0, kTitleWidth, 1000), Qt::AlignTop, QStringLiteral("Wy\nWy"))
+            .height();
+    const int ink_below_baseline = fm.tightBoundingRect(QStringLiteral("[ДдуЩ]")).bottom() + 1;
+    if (two_lines - fm.height() + fm.ascent() + ink_below_baseline < kRoom) break;
+  }
+  return font;
 }
 
 }  // namespace
@@ -159,12 +184,9 @@ void TfrmGraph::BuildWidgets() {
   panel_->setObjectName(QStringLiteral("SidePanel"));
   panel_->installEventFilter(this);
 
-  QFont title_font(QStringLiteral("Arial"));
-  title_font.setPixelSize(11);
-  title_font.setBold(true);
   title_ = new QLabel(panel_);
   title_->setObjectName(QStringLiteral("Title"));
-  title_->setFont(title_font);
+  title_->setFont(TitleFont());
   title_->setWordWrap(true);  // the expanded layout
   title_->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
   title_->installEventFilter(this);
@@ -238,8 +260,8 @@ void TfrmGraph::LayOut() {
     const int panel_x = std::max(0, w - kSidePanelWidth);
     chart_->setGeometry(0, 0, panel_x, inner_h);
     panel_->setGeometry(panel_x, 0, std::min(w, kSidePanelWidth), inner_h);
-    title_->setGeometry(8, 2, 129, 28);
-    indicator_->move(kSidePanelWidth - kIndicatorWidth - 4, 30);
+    title_->setGeometry(kTitleLeft, kTitleTop, kTitleWidth, kIndicatorTopExpanded - kTitleTop);
+    indicator_->move(kSidePanelWidth - kIndicatorWidth - 4, kIndicatorTopExpanded);
     for (int k = 0; k < 3; ++k) {
       const int y = 58 + k * 19;
       stat_captions_[k]->setGeometry(6, y, kSidePanelWidth - kStatValueWidth - 12,

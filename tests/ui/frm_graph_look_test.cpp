@@ -3,6 +3,7 @@
 // saved next to the build for a look.
 #include <QDir>
 #include <QImage>
+#include <QLabel>
 #include <cmath>
 #include <vector>
 
@@ -104,6 +105,24 @@ TEST_F(PaneLookTest, BitPatternBoxesFilledForSetBitsOutlinedForClearOnesNoneAtTh
   }
 }
 
+// A title of two lines ends above the indicator, whatever font stands in for Arial.
+TEST_F(PaneLookTest, TwoLineTitleIsNotCutByTheIndicator) {
+  AppendByte(5, 0x08);
+  auto pane = MakePane(26, 4);  // "Флаг попад. в зону дет. в прош. цикле"
+  auto* title = pane->findChild<QLabel*>(QStringLiteral("Title"));
+  ASSERT_NE(title, nullptr);
+  const QImage img = title->grab().toImage();
+  int last_ink_row = -1;
+  for (int y = 0; y < img.height(); ++y) {
+    for (int x = 0; x < img.width(); ++x) {
+      if (qGray(img.pixel(x, y)) < 128) last_ink_row = y;
+    }
+  }
+  EXPECT_GT(last_ink_row, img.height() / 2);      // there is a second line
+  EXPECT_LT(last_ink_row, img.height() - 1);      // and its letters are whole
+  EXPECT_EQ(title->geometry().bottom() + 1, 30);  // the indicator's top
+}
+
 TEST_F(PaneLookTest, FlagAndCollapsedPanes) {
   AppendByte(4, 0x02);
   auto flag = MakePane(19, 4);
@@ -111,8 +130,10 @@ TEST_F(PaneLookTest, FlagAndCollapsedPanes) {
   Save(*flag, "flag");
   const QImage img = Grab(*flag);
   // The lamp sits inside the indicator at (8, 4): its middle is lime.
-  const QPoint lamp = flag->mapFromGlobal(flag->chart()->mapToGlobal(QPoint(0, 0)));
-  (void)lamp;
+  const auto* indicator = flag->findChild<QLabel*>(QStringLiteral("Indicator"));
+  ASSERT_NE(indicator, nullptr);
+  const QPoint lamp = indicator->mapTo(flag.get(), QPoint(8 + 7, 4 + 7));
+  EXPECT_EQ(img.pixel(lamp) & 0xFFFFFF, 0x00FF00u);
   auto collapsed = MakePane(1, 4);
   collapsed->SetGraphShown(false);
   collapsed->resize(700, TfrmGraph::kCollapsedHeight);
