@@ -120,7 +120,10 @@ class GraphLamp : public QWidget {
 TfrmGraph::TfrmGraph(QWidget* owner, HistoryStore* history, GraphShared* shared,
                      int32_t num_x_point)
     : QFrame(owner), history_(history), shared_(shared) {
-  // Everything below follows the documented construction order of the pane.
+  // Everything below follows the documented construction order of the pane. The marks
+  // themselves (SelectionStart / SelectionEnd) are the history's and stay as they are: setting
+  // them to -1 here would leave the mark bits in their records, and the next mark would then
+  // not remove the old bit.
   shared_->SelectionStartPoint = -1;
   shared_->SelectionEndPoint = -1;
   BuildWidgets();
@@ -300,14 +303,19 @@ void TfrmGraph::SetGraphShown(bool shown) {
     title_->setWordWrap(true);
     title_->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
     panel_->setToolTip(QString());
+    panel_->setStatusTip(QString());
     mi_hide_->setText(QStringLiteral("Скрыть"));
   } else {
     title_->setWordWrap(false);
     title_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    // The hint shows as a tool tip and, through the window, in its status bar.
     panel_->setToolTip(panel_hint_);
+    panel_->setStatusTip(panel_hint_);
     mi_hide_->setText(QStringLiteral("Показать"));
   }
-  const bool scale_items = shown && ValueType != kValueFlag && ValueType != kValueBitPattern;
+  // Expanding shows the scale items for every type but the flag; only SetValueType hides them
+  // for a bit pattern too.
+  const bool scale_items = shown && ValueType != kValueFlag;
   for (QAction* a : {mi_change_scale_, mi_auto_scale_, mi_max_resolution_, mi_hide_points_}) {
     a->setVisible(scale_items);
   }
@@ -319,7 +327,10 @@ void TfrmGraph::SetGraphShown(bool shown) {
 
 void TfrmGraph::SetPanelHint(const QString& hint) {
   panel_hint_ = hint;
-  if (!graph_shown_) panel_->setToolTip(hint);
+  if (!graph_shown_) {
+    panel_->setToolTip(hint);
+    panel_->setStatusTip(hint);
+  }
 }
 
 void TfrmGraph::SetStatsShown(bool shown) {

@@ -186,9 +186,11 @@ TEST_F(PaneRefillTest, ExpandedAndCollapsedLayouts) {
   EXPECT_EQ(indicator->y(), 2);
   EXPECT_EQ(indicator->geometry().right(), 640 - 1 - 4);
   EXPECT_EQ(panel->toolTip(), QStringLiteral("Показать график 3"));
+  EXPECT_EQ(panel->statusTip(), QStringLiteral("Показать график 3"));  // the status bar's hint
 
   pane->SetGraphShown(true);
   EXPECT_TRUE(panel->toolTip().isEmpty());
+  EXPECT_TRUE(panel->statusTip().isEmpty());
   EXPECT_EQ(pane->height(), 30);  // the owner gives it its height
 }
 
@@ -409,6 +411,11 @@ TEST_F(PaneTypeTest, BitPatternPaneKeepsItsAxisAndShowsDigits) {
   pane->SetNewestShownIndex(0);
   pane->Refill();
   EXPECT_EQ(pane->IndicatorText(), QStringLiteral("00000101"));
+  // The type hides the scale items; expanding shows them again for every type but the flag.
+  EXPECT_FALSE(MenuItem(*pane, QStringLiteral("Изменить масштаб"))->isVisible());
+  pane->SetValueType(kValueBitPattern);
+  pane->SetGraphShown(true);
+  EXPECT_TRUE(MenuItem(*pane, QStringLiteral("Изменить масштаб"))->isVisible());
 }
 
 using PaneScaleTest = PaneTest;
