@@ -124,6 +124,43 @@ void ApplyHighlight(QImage& picture) {
   }
 }
 
+namespace {
+
+// The texts of the picture. The highlight of the about form washes the lens almost white, so
+// every text keeps clear of it: the title and the first line above row 70, the rest below
+// row 347 and left of the version label.
+struct SplashText {
+  QRect area;
+  int pixelSize;
+  bool bold;
+  QRgb colour;
+  const char* text;
+};
+constexpr SplashText kSplashTexts[] = {
+    {{175, 10, 310, 46}, 26, true, qRgb(0xff, 0xc8, 0x30), "Diagnostics"},
+    {{62, 50, 420, 18},
+     14,
+     false,
+     qRgb(0xc0, 0xd0, 0xf0),
+     "Диагностика ЭБУ по K-линии (KWP2000, 10400 бод)"},
+    {{80, 350, 320, 18}, 14, false, qRgb(0xc0, 0xd0, 0xf0), "Январь-5.1 / VS-5.1 / M1.5.4  ЕВРО-2"},
+    {{80, 369, 320, 15},
+     11,
+     false,
+     qRgb(0x80, 0x90, 0xb0),
+     "Свободная программа, GPL-3.0-or-later"},
+};
+// The big "KVD" left of "Diagnostics", with a shadow.
+constexpr QRect kSplashTitle(60, 2, 420, 60);
+
+}  // namespace
+
+std::vector<QRect> SplashTextAreas() {
+  std::vector<QRect> areas = {kSplashTitle.adjusted(0, 0, 2, 2)};
+  for (const SplashText& t : kSplashTexts) areas.push_back(t.area);
+  return areas;
+}
+
 QImage DrawSplashPicture() {
   QImage img(kSplashWidth, kSplashHeight, QImage::Format_RGB888);
   img.fill(QColor(0x10, 0x18, 0x30));
@@ -137,8 +174,8 @@ QImage DrawSplashPicture() {
   body.setColorAt(1.0, QColor(0x06, 0x0a, 0x18));
   p.fillRect(img.rect(), body);
 
-  // A scope screen with a grid and an engine-speed trace.
-  const QRectF scope(70, 150, 380, 170);
+  // A scope screen with a grid and an engine-speed trace, under the lens.
+  const QRectF scope(70, 84, 380, 252);
   p.setPen(QPen(QColor(0x50, 0x70, 0xa0), 2));
   p.setBrush(QColor(0x02, 0x08, 0x04));
   p.drawRoundedRect(scope, 8, 8);
@@ -147,8 +184,8 @@ QImage DrawSplashPicture() {
     const double x = scope.left() + i * scope.width() / 8;
     p.drawLine(QPointF(x, scope.top() + 4), QPointF(x, scope.bottom() - 4));
   }
-  for (int i = 1; i < 4; ++i) {
-    const double y = scope.top() + i * scope.height() / 4;
+  for (int i = 1; i < 6; ++i) {
+    const double y = scope.top() + i * scope.height() / 6;
     p.drawLine(QPointF(scope.left() + 4, y), QPointF(scope.right() - 4, y));
   }
   QPainterPath trace;
@@ -178,34 +215,24 @@ QImage DrawSplashPicture() {
   for (int i = 0; i < 4; ++i) p.drawRect(QRectF(27 + i * 9, 348, 5, 5));
   for (int i = 0; i < 4; ++i) p.drawRect(QRectF(27 + i * 9, 358, 5, 5));
 
-  // Title.
-  QFont title(QStringLiteral("DejaVu Sans"), 34, QFont::Bold);
+  // Title and lines.
+  QFont title(QStringLiteral("DejaVu Sans"));
   title.setPixelSize(46);
+  title.setBold(true);
   p.setFont(title);
   p.setPen(QColor(0x00, 0x10, 0x30));
-  p.drawText(QRectF(62, 28, 420, 60), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("KVD"));
+  p.drawText(kSplashTitle.translated(2, 2), Qt::AlignLeft | Qt::AlignVCenter,
+             QStringLiteral("KVD"));
   p.setPen(QColor(0xf0, 0xf4, 0xff));
-  p.drawText(QRectF(60, 26, 420, 60), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("KVD"));
-  QFont sub(QStringLiteral("DejaVu Sans"));
-  sub.setPixelSize(26);
-  sub.setBold(true);
-  p.setFont(sub);
-  p.setPen(QColor(0xff, 0xc8, 0x30));
-  p.drawText(QRectF(175, 34, 310, 46), Qt::AlignLeft | Qt::AlignVCenter,
-             QStringLiteral("Diagnostics"));
-  QFont line(QStringLiteral("DejaVu Sans"));
-  line.setPixelSize(14);
-  p.setFont(line);
-  p.setPen(QColor(0xc0, 0xd0, 0xf0));
-  p.drawText(QRectF(62, 90, 420, 22), Qt::AlignLeft | Qt::AlignVCenter,
-             QStringLiteral("Диагностика ЭБУ по K-линии (KWP2000, 10400 бод)"));
-  p.drawText(QRectF(62, 112, 420, 22), Qt::AlignLeft | Qt::AlignVCenter,
-             QStringLiteral("Январь-5.1 / VS-5.1 / M1.5.4  ЕВРО-2"));
-  p.setPen(QColor(0x80, 0x90, 0xb0));
-  line.setPixelSize(11);
-  p.setFont(line);
-  p.drawText(QRectF(100, 330, 380, 18), Qt::AlignLeft | Qt::AlignVCenter,
-             QStringLiteral("Свободная программа, GPL-3.0-or-later"));
+  p.drawText(kSplashTitle, Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("KVD"));
+  for (const SplashText& t : kSplashTexts) {
+    QFont f(QStringLiteral("DejaVu Sans"));
+    f.setPixelSize(t.pixelSize);
+    f.setBold(t.bold);
+    p.setFont(f);
+    p.setPen(QColor(t.colour));
+    p.drawText(t.area, Qt::AlignLeft | Qt::AlignVCenter, QString::fromUtf8(t.text));
+  }
   p.end();
   return img;
 }

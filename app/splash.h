@@ -7,8 +7,10 @@
 #include <QDialog>
 #include <QImage>
 #include <QPoint>
+#include <QRect>
 #include <array>
 #include <cstdint>
+#include <vector>
 
 class QLabel;
 
@@ -36,6 +38,8 @@ uint8_t HighlightChannel(uint8_t v, int x, int y);
 
 // The program's picture, drawn at start (no image file needed). 500 x 400, 24 bits.
 QImage DrawSplashPicture();
+// Where the picture has text; the highlight of the about form must leave these areas alone.
+std::vector<QRect> SplashTextAreas();
 
 class TFormSplash : public QDialog {
   Q_OBJECT

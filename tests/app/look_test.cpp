@@ -8,6 +8,7 @@
 #include <QPixmap>
 #include <QTemporaryDir>
 #include <QToolButton>
+#include <algorithm>
 #include <cstdlib>
 
 #include "app/launcher.h"
@@ -76,6 +77,14 @@ TEST(LookTest, AboutPictureIsDrawnAndHighlighted) {
   const QColor after(splash.Picture().pixel(300, 200));
   EXPECT_GT(after.lightness(), before.lightness());
   EXPECT_EQ(splash.Picture().pixel(300, 360), plain.pixel(300, 360));
+  // No text of the picture lies under the lens, where it would be washed almost white.
+  for (const QRect& area : SplashTextAreas()) {
+    EXPECT_TRUE(QRect(0, 0, kSplashWidth, kSplashHeight).contains(area));
+    for (int y = std::max(area.top(), kHighlightFirstRow);
+         y <= std::min(area.bottom(), kHighlightLastRow); ++y)
+      EXPECT_TRUE(area.right() < HighlightStart(y) || area.left() > HighlightEnd(y))
+          << area.x() << "," << area.y() << " row " << y;
+  }
 }
 
 }  // namespace
