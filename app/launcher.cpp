@@ -342,9 +342,10 @@ bool TMForm::FormCreate() {
 }
 
 QPoint TMForm::FamilyMenuPoint() const {
-  // Right of the button by 40 pixels, 40 pixels below its top.
-  const QPoint button = centralWidget()->mapTo(this, sbECU_->pos());
-  return mapToGlobal(button + QPoint(sbECU_->width() + 40, 40));
+  // Right of the button by 40 pixels, 40 pixels below its top; the button's place in the client
+  // area is counted from the window's outer top-left corner, title bar and border included.
+  const QPoint button = sbECU_->mapTo(this, QPoint(0, 0));
+  return frameGeometry().topLeft() + button + QPoint(sbECU_->width() + 40, 40);
 }
 
 void TMForm::sbECUClick() {

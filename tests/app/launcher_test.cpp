@@ -151,8 +151,9 @@ TEST(LauncherTest, ChoosingTheFamilyEnablesStartAndStartOpensTheDiagnosticWindow
   EXPECT_EQ(services.runs[0].port, PortChoice::Com(1));
   // The menu pops up right of the button.
   const QPoint at = form.FamilyMenuPoint();
-  const QPoint button = form.EcuButton()->mapToGlobal(QPoint(0, 0));
-  EXPECT_EQ(at, button + QPoint(form.EcuButton()->width() + 40, 40));
+  const QPoint button = form.EcuButton()->mapTo(&form, QPoint(0, 0));
+  EXPECT_EQ(at,
+            form.frameGeometry().topLeft() + button + QPoint(form.EcuButton()->width() + 40, 40));
 }
 
 TEST(LauncherTest, ImportAndSettingsReportThatTheyAreNotAvailableYetAndAboutHidesTheLauncher) {
