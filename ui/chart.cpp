@@ -428,7 +428,11 @@ void Chart::PaintValueLabels(QPainter& painter, const SeriesEntry& entry) {
       top = y + kValueLabelLift;
       below = true;
     }
-    const int left = std::clamp(x - w / 2, 0, std::max(0, width() - w - 1));
+    // Kept inside the plot: a label at the first point must not cover the left axis labels,
+    // nor one at the last point run off into the margin.
+    const int plot_left = geometry_.PlotLeft() + 1;
+    const int left =
+        std::clamp(x - w / 2, plot_left, std::max(plot_left, geometry_.PlotRight() - w));
     painter.setPen(CosmeticPen(st.value_label_frame_color));
     painter.drawLine(x, below ? y + 2 : y - 2, x, below ? top : top + h);
     const QRect box(left, top, w, h);

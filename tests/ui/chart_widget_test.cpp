@@ -149,6 +149,15 @@ TEST_F(ChartWidgetTest, MarkersLineAndValueLabelsFollowTheStyle) {
   chart_.SetStyle(series_, style);
   img = chart_.grab().toImage();
   EXPECT_GT(magenta_above(img), 4);
+  // The labels of the first and the last point stay inside the plot, off the axis labels.
+  int outside = 0;
+  for (int yy = 0; yy < img.height(); ++yy) {
+    for (int xx = 0; xx < img.width(); ++xx) {
+      if (xx >= chart_.Geometry().PlotLeft() && xx <= chart_.Geometry().PlotRight()) continue;
+      outside += Rgb(img, xx, yy) == 0xFF00FFu;
+    }
+  }
+  EXPECT_EQ(outside, 0);
 }
 
 TEST_F(ChartWidgetTest, MouseEventsCarryPositionButtonsAndKeys) {
