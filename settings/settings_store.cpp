@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QSettings>
+#include <cstdint>
 
 namespace kvd {
 
@@ -68,7 +69,13 @@ std::optional<QString> UserSettings::ReadString(const QString& key, const QStrin
 }
 
 void UserSettings::WriteInt(const QString& key, const QString& name, int64_t value) {
-  store_->setValue(Path(key, name), static_cast<qlonglong>(value));
+  // The stored numbers are DWORDs. The Windows registry keeps an int as REG_DWORD but a 64-bit
+  // value as REG_QWORD, which readers of these keys do not expect; only a value beyond 32 bits
+  // goes as 64 bits.
+  if (value >= INT32_MIN && value <= INT32_MAX)
+    store_->setValue(Path(key, name), static_cast<int>(value));
+  else
+    store_->setValue(Path(key, name), static_cast<qlonglong>(value));
 }
 
 void UserSettings::WriteString(const QString& key, const QString& name, const QString& value) {

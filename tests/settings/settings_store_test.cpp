@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QSettings>
 #include <QTemporaryDir>
 
 namespace kvd {
@@ -71,6 +72,19 @@ TEST(UserSettingsTest, ValuesRoundTripThroughTheStoreFile) {
   EXPECT_EQ(s->ReadInt("Janvar5_E2", "DiagSetIdx1-1"), 2);
   EXPECT_EQ(s->ReadString("Janvar5_E2", "DiagSetName1"), QStringLiteral("Набор 1"));
   EXPECT_FALSE(s->ReadInt("", "Missing").has_value());
+}
+
+TEST(UserSettingsTest, NumbersAreStoredAsThirtyTwoBitValues) {
+  // A 64-bit variant would land in the Windows registry as REG_QWORD instead of REG_DWORD.
+  QTemporaryDir dir;
+  auto store = std::make_unique<QSettings>(dir.filePath("user.conf"), QSettings::IniFormat);
+  QSettings* raw = store.get();
+  UserSettings s(std::move(store));
+  s.WriteInt("", settings_keys::kDiagWindowLeft, -5);
+  s.WriteInt("Janvar5_E2", "DiagSetOpt1-1", 1);
+  EXPECT_EQ(raw->value(settings_keys::kDiagWindowLeft).typeId(), QMetaType::Int);
+  EXPECT_EQ(raw->value("Janvar5_E2/DiagSetOpt1-1").typeId(), QMetaType::Int);
+  EXPECT_EQ(s.ReadInt("", settings_keys::kDiagWindowLeft), -5);
 }
 
 TEST(UserSettingsTest, RangeChecksAndDefaultsThatAreWrittenWhenMissing) {
