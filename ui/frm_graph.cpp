@@ -32,6 +32,8 @@ constexpr int kTitleLeft = 8;
 constexpr int kTitleWidth = 129;
 constexpr int kIndicatorTopExpanded = 30;
 constexpr int kIndicatorWidth = 117;
+constexpr int kIndicatorFontPixels = 19;
+constexpr int kStatFontPixels = 11;
 constexpr int kIndicatorHeight = 25;
 constexpr int kStatValueWidth = 61;
 constexpr int kStatValueHeight = 17;
@@ -75,6 +77,22 @@ QFont TitleFont() {
     if (two_lines - fm.height() + fm.ascent() + ink_below_baseline < kRoom) break;
   }
   return font;
+}
+
+// Shows `text` in a fixed-size box. A text wider than the box (a five-digit minimum with its
+// three decimals, a number in exponent form) is set a pixel size smaller, down to 7, rather
+// than losing its first digits at the box's left edge; a text that fits gets the size back.
+void SetFittedText(QLabel* label, const QString& text, int pixel_size) {
+  if (text == label->text()) return;
+  QFont font = label->font();
+  const int room = label->contentsRect().width();
+  for (; pixel_size > 7; --pixel_size) {
+    font.setPixelSize(pixel_size);
+    if (QFontMetrics(font).horizontalAdvance(text) <= room) break;
+  }
+  font.setPixelSize(pixel_size);
+  if (font != label->font()) label->setFont(font);
+  label->setText(text);
 }
 
 }  // namespace
@@ -197,7 +215,7 @@ void TfrmGraph::BuildWidgets() {
   indicator_ = new QLabel(panel_);
   indicator_->setObjectName(QStringLiteral("Indicator"));
   QFont indicator_font = font();
-  indicator_font.setPixelSize(19);
+  indicator_font.setPixelSize(kIndicatorFontPixels);
   indicator_font.setBold(true);
   indicator_->setFont(indicator_font);
   indicator_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
@@ -213,7 +231,7 @@ void TfrmGraph::BuildWidgets() {
   lamp_->move(8, 4);
 
   QFont stat_font = font();
-  stat_font.setPixelSize(11);
+  stat_font.setPixelSize(kStatFontPixels);
   stat_font.setBold(true);
   const char* const captions[3] = {"MIN =", "MAX = ", "AVG = "};
   for (int k = 0; k < 3; ++k) {
@@ -682,10 +700,11 @@ void TfrmGraph::Refill() {
 
   if (ValueType != kValueFlag && count > 0) {
     const char sep = '.';
-    stat_values_[0]->setText(WithLocaleSeparator(FormatFixed(trace.MinY(), 6, 3, sep)));
-    stat_values_[1]->setText(WithLocaleSeparator(FormatFixed(trace.MaxY(), 6, 3, sep)));
-    stat_values_[2]->setText(
-        WithLocaleSeparator(FormatFixed(trace.SumY() / trace.Count(), 6, 3, sep)));
+    const double stats[3] = {trace.MinY(), trace.MaxY(), trace.SumY() / trace.Count()};
+    for (int k = 0; k < 3; ++k) {
+      SetFittedText(stat_values_[k], WithLocaleSeparator(FormatFixed(stats[k], 6, 3, sep)),
+                    kStatFontPixels);
+    }
   }
   if (MaxResolution()) SetYRange(trace.MinY(), trace.MaxY());
   chart_->DataChanged();
@@ -751,11 +770,11 @@ QString TfrmGraph::IndicatorTextFor(double value) const {
 
 void TfrmGraph::ShowIndicatorValue(double value, bool has_record) {
   if (!has_record) {
-    indicator_->setText(QString::fromLatin1(kNoRecordText));
+    SetFittedText(indicator_, QString::fromLatin1(kNoRecordText), kIndicatorFontPixels);
     lamp_->SetColor(kIndicatorColor);
     return;
   }
-  indicator_->setText(IndicatorTextFor(value));
+  SetFittedText(indicator_, IndicatorTextFor(value), kIndicatorFontPixels);
   if (ValueType == kValueFlag) lamp_->SetColor(FlagIsOn(value) ? kLampOnColor : kIndicatorColor);
 }
 

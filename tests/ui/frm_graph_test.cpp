@@ -6,6 +6,7 @@
 #include <QDialog>
 #include <QDir>
 #include <QDoubleSpinBox>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QMenu>
 #include <QMouseEvent>
@@ -140,6 +141,21 @@ TEST_F(PaneRefillTest, IndicatorUsesDecimalsAndTheLocaleSeparator) {
   pane->CursorLeft();
   EXPECT_EQ(pane->IndicatorText(), QStringLiteral("2,5"));
   EXPECT_EQ(pane->MinText(), QStringLiteral("-0,500"));
+}
+
+TEST_F(PaneRefillTest, FiveDigitStatisticsKeepTheirFirstDigit) {
+  AppendByte(13, 0xFF);  // engine speed [40]: 10200
+  auto pane = MakePane(2, 4);
+  EXPECT_EQ(pane->MaxText(), QStringLiteral("10200.000"));
+  int boxes = 0;
+  for (const QLabel* label : pane->findChildren<QLabel*>()) {
+    if (label->minimumSize() != label->maximumSize()) continue;  // the fixed-size boxes only
+    ++boxes;
+    EXPECT_LE(QFontMetrics(label->font()).horizontalAdvance(label->text()),
+              label->contentsRect().width())
+        << label->text().toStdString();
+  }
+  EXPECT_EQ(boxes, 4);  // indicator and three statistics
 }
 
 TEST_F(PaneRefillTest, CollapsedPaneShowsTheNewestValueOnEveryRefill) {
