@@ -222,6 +222,7 @@ void TFormDiagJ5E2::BuildMenus() {
   AddAction(miParams_, "miBlm2", QStringLiteral("Память обучения, банк 2"),
             QKeySequence(Qt::SHIFT | Qt::CTRL | Qt::Key_F2), false);
   miParamsAction_->setEnabled(false);
+  miADC_->setEnabled(false);
 
   miConnect_ = AddAction(nullptr, "miConnect", QStringLiteral("Уст.связь"), {}, true);
   miConnect_->setStatusTip(QStringLiteral("Установить или разорвать связь с ЭБУ"));
@@ -761,6 +762,11 @@ void TFormDiagJ5E2::ShowLinkState(LinkState state, const std::string& text) {
 void TFormDiagJ5E2::ApplyMenus(const SessionMenus& menus) {
   miConnect_->setText(QString::fromStdString(menus.ConnectCaption));
   miParamsAction_->setEnabled(menus.ParamsEnabled);
+  // A disabled menu does not stop the shortcuts of its items: they follow it by hand, so that
+  // off-line Shift+Ctrl+A cannot toggle the ADC bar behind the greyed "Сведения".
+  for (QAction* item : miParams_->actions())
+    if (!item->isSeparator())
+      item->setEnabled(menus.ParamsEnabled && !item->property("kvdUnavailable").toBool());
   miPause_->setText(QString::fromStdString(menus.PauseCaption));
   miPause_->setEnabled(menus.PauseEnabled);
   miStop_->setText(QString::fromStdString(menus.StopCaption));

@@ -87,7 +87,7 @@ TEST_F(DiagWindowTest, MenusCarryTheirShortcutsAndLaterCommandsAreDisabled) {
       {"miIdent", QKeySequence(Qt::SHIFT | Qt::CTRL | Qt::Key_N), false},
       {"miConfig", QKeySequence(Qt::SHIFT | Qt::CTRL | Qt::Key_C), false},
       {"miEcuReset", QKeySequence(Qt::SHIFT | Qt::CTRL | Qt::Key_R), false},
-      {"miADC", QKeySequence(Qt::SHIFT | Qt::CTRL | Qt::Key_A), true},
+      {"miADC", QKeySequence(Qt::SHIFT | Qt::CTRL | Qt::Key_A), false},  // off-line
       {"miBlm1", QKeySequence(Qt::SHIFT | Qt::CTRL | Qt::Key_F1), false},
       {"miBlm2", QKeySequence(Qt::SHIFT | Qt::CTRL | Qt::Key_F2), false},
       {"miStop", QKeySequence(Qt::Key_Pause), true},  // enabled by showing
@@ -147,8 +147,14 @@ TEST_F(DiagWindowTest, ExpandedHeightRuleShowsStatisticsAboveOneHundredTwenty) {
   // Integer division truncates: 893 gives 120 again.
   SetClientHeight(893);
   EXPECT_EQ(w.Pane(0)->height(), 120);
-  // The ADC bar takes its 28 pixels from the panes.
+  // The ADC bar takes its 28 pixels from the panes; its item works on-line only, like the
+  // rest of "Сведения".
   SetClientHeight(894 + 28);
+  w.Action("miADC")->trigger();
+  EXPECT_FALSE(w.Action("miADC")->isChecked());
+  Connect();
+  EXPECT_TRUE(w.Action("miADC")->isEnabled());
+  EXPECT_FALSE(w.Action("miErrors")->isEnabled());  // a later command stays disabled
   w.Action("miADC")->trigger();
   EXPECT_TRUE(w.PanelADC()->isVisible());
   EXPECT_EQ(w.PanelADC()->height(), 28);
