@@ -138,7 +138,7 @@ class GraphLamp : public QWidget {
 TfrmGraph::TfrmGraph(QWidget* owner, HistoryStore* history, GraphShared* shared,
                      int32_t num_x_point)
     : QFrame(owner), history_(history), shared_(shared) {
-  // Everything below follows the documented construction order of the pane. The marks
+  // The steps below keep the pane's fixed construction order (owners rely on it). The marks
   // themselves (SelectionStart / SelectionEnd) are the history's and stay as they are: setting
   // them to -1 here would leave the mark bits in their records, and the next mark would then
   // not remove the old bit.
