@@ -314,7 +314,6 @@ bool TMForm::FormCreate() {
   if (options_.port) {
     port_ = *options_.port;
   } else {
-    splash->hide();
     const auto answer = services_.AskPort(nullptr, QStringLiteral("Введите номер COM-порта"),
                                           PortPromptEntries(), QStringLiteral("1"));
     port_ = answer ? ParsePortAnswer(*answer) : PortChoice::Com(1);
