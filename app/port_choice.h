@@ -31,8 +31,8 @@ PortChoice ParsePortAnswer(const QString& answer);
 // "COM1", "/dev/ttyUSB0" or the virtual ECU's short name, for the window caption.
 QString PortCaption(const PortChoice& choice);
 
-// The entries the port prompt offers: "1".."4", the serial devices present on this machine
-// (Linux: /dev/ttyUSB*, /dev/ttyACM*, /dev/ttyS0..3) and the virtual ECU.
+// The entries the port prompt offers: "1".."4" (on Linux /dev/ttyS0..3), the USB serial
+// devices present on this machine (Linux: /dev/ttyUSB*, /dev/ttyACM*) and the virtual ECU.
 QStringList PortPromptEntries();
 
 }  // namespace kvd
