@@ -227,6 +227,8 @@ TMForm::TMForm(LauncherServices& services, LauncherOptions options, QWidget* par
   sbImport_->setObjectName(QStringLiteral("sbImport"));
   sbCfg_ = MakeButton(QStringLiteral("Настройка"), QStringLiteral("Настройка программы"), kIconCfg);
   sbCfg_->setObjectName(QStringLiteral("sbCfg"));
+  // The settings dialog comes with a later version: the button is there but cannot be pressed.
+  sbCfg_->setEnabled(false);
   sbHelp_ =
       MakeButton(QStringLiteral("Справка"), QStringLiteral("Вызов справочной системы"), kIconHelp);
   sbHelp_->setObjectName(QStringLiteral("sbHelp"));

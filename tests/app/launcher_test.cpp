@@ -166,6 +166,11 @@ TEST(LauncherTest, ImportAndSettingsReportThatTheyAreNotAvailableYetAndAboutHide
   ASSERT_EQ(services.messages.size(), 1u);
   EXPECT_TRUE(services.messages[0].contains(QStringLiteral("недоступен")));
   EXPECT_TRUE(services.runs.empty());
+  // The settings dialog is not there yet: its button is shown disabled.
+  const auto* cfg = form.findChild<QToolButton*>(QStringLiteral("sbCfg"));
+  ASSERT_NE(cfg, nullptr);
+  EXPECT_FALSE(cfg->isEnabled());
+  EXPECT_TRUE(cfg->isVisible());
   form.sbAboutClick();
   EXPECT_EQ(services.aboutShown, 1);
   EXPECT_TRUE(form.isVisible());
