@@ -132,6 +132,7 @@ TFormDiagJ5E2::TFormDiagJ5E2(DiagWindowConfig config, QWidget* parent)
 
   // 7: set 1, layout, off-line; the first tick connects.
   currentSet_ = 1;
+  UpdateDataMenu();
   LayOutPanes();
   session_->ShowLinkState(LinkState::Offline);
   session_->PollEnabled = true;
@@ -319,6 +320,7 @@ void TFormDiagJ5E2::BuildPanes() {
     };
     pane->OnSelectionChanged = [this](TfrmGraph&) {
       ForEachPane([](TfrmGraph& q) { q.Refill(); });
+      UpdateDataMenu();
     };
     pane->OnLayoutRequest = [this](TfrmGraph&) { LayOutPanes(); };
     pane->SetLineWidth(lineWidth_);
@@ -479,6 +481,9 @@ void TFormDiagJ5E2::ChooseSet(int set) {
   ApplyCurrentSet();
 }
 
+// Run when the "Данные" menu opens, and also whenever the marks change: the items' shortcuts
+// work without opening the menu, and Ctrl+U must not stay dead after the user has marked a
+// stretch because the menu was last opened when there were no marks.
 void TFormDiagJ5E2::UpdateDataMenu() {
   const bool both = history_->SelectionStart() >= 0 && history_->SelectionEnd() >= 0;
   miCancelSelect_->setEnabled(both);
@@ -504,6 +509,7 @@ void TFormDiagJ5E2::miResetDataClick() {
     p.CursorToLast();
     p.Refill();
   });
+  UpdateDataMenu();
 }
 
 void TFormDiagJ5E2::miCancelSelectClick() {
@@ -511,6 +517,7 @@ void TFormDiagJ5E2::miCancelSelectClick() {
   shared_.SelectionStartPoint = -1;
   shared_.SelectionEndPoint = -1;
   ForEachPane([](TfrmGraph& p) { p.Refill(); });
+  UpdateDataMenu();
 }
 
 void TFormDiagJ5E2::miWiderClick() {

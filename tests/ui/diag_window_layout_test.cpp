@@ -80,7 +80,7 @@ TEST_F(DiagWindowTest, MenusCarryTheirShortcutsAndLaterCommandsAreDisabled) {
       {"miOpenDiagData", QKeySequence(Qt::CTRL | Qt::Key_O), false},
       {"miResetData", QKeySequence(Qt::CTRL | Qt::Key_R), true},
       {"miMeasure", QKeySequence(Qt::CTRL | Qt::Key_I), false},
-      {"miCancelSelect", QKeySequence(Qt::CTRL | Qt::Key_U), true},
+      {"miCancelSelect", QKeySequence(Qt::CTRL | Qt::Key_U), false},  // no marks yet
       {"miAddFloat", QKeySequence(Qt::CTRL | Qt::Key_A), false},
       {"miChangeSet", QKeySequence(Qt::CTRL | Qt::Key_D), false},
       {"miErrors", QKeySequence(Qt::SHIFT | Qt::CTRL | Qt::Key_E), false},
@@ -278,11 +278,13 @@ TEST_F(DiagWindowTest, ShiftClickMovesEveryCursorAndMarksRefillEveryPane) {
   w.Pane(2)->SetCursor(10);
   w.Pane(2)->OnCursorMoved(*w.Pane(2));
   for (int i = 0; i < kPaneCount; ++i) EXPECT_EQ(w.Pane(i)->CursorIndex(), 10) << i;
-  // Marks set on the recording show on all panes after the selection callback.
+  // Marks set on the recording show on all panes after the selection callback, and Ctrl+U
+  // works at once, also when the menu was last opened without marks.
+  w.DataMenu()->aboutToShow();
+  EXPECT_FALSE(w.Action("miCancelSelect")->isEnabled());
   ASSERT_TRUE(w.History().SetStartMark(20));
   ASSERT_TRUE(w.History().SetEndMark(30));
   w.Pane(0)->OnSelectionChanged(*w.Pane(0));
-  w.DataMenu()->aboutToShow();
   EXPECT_TRUE(w.Action("miCancelSelect")->isEnabled());
   EXPECT_FALSE(w.Action("miMeasure")->isEnabled());
   w.Action("miCancelSelect")->trigger();
