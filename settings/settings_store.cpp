@@ -2,7 +2,7 @@
 #include "settings/settings_store.h"
 
 #include <QDir>
-#include <QFileInfo>
+#include <QFile>
 #include <QSettings>
 #include <cstdint>
 
@@ -25,16 +25,7 @@ QString IniPathInDirectory(const QString& programDir) {
 }
 
 PollSettings ReadPollSettings(const QString& iniPath) {
-  PollSettings result;
-  if (!QFileInfo::exists(iniPath)) return result;
-  QSettings ini(iniPath, QSettings::IniFormat);
-  if (auto v = ToInt(ini.value("COM_RFRSH_INTERVALS/J5E2_RFRSH"))) {
-    if (*v >= 0 && *v <= kMaxPollIntervalMs) result.IntervalMs = static_cast<int32_t>(*v);
-  }
-  if (auto v = ToInt(ini.value("COMMON/ComThreaded"))) {
-    result.Threaded = *v != 0;
-  }
-  return result;
+  return ReadPollSettingsFile(QFile::encodeName(iniPath).toStdString());
 }
 
 std::unique_ptr<UserSettings> UserSettings::OpenDefault() {

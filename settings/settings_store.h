@@ -9,26 +9,18 @@
 #include <memory>
 #include <optional>
 
+#include "session/poll_settings.h"
+
 class QSettings;
 
 namespace kvd {
 
-// Poll timing from the ini file. Missing file or key gives the default.
-struct PollSettings {
-  int32_t IntervalMs = 250;  // [COM_RFRSH_INTERVALS] J5E2_RFRSH; 0 = the timer never ticks
-  bool Threaded = false;     // [COMMON] ComThreaded
-};
-
-// Largest poll interval accepted from the ini file: one minute. Anything above is a typing
-// slip (a poll every few days would look like a hung program) and falls back to the default.
-constexpr int32_t kMaxPollIntervalMs = 60000;
-
-// Reads the ini file at path. Values that are not numbers, negative intervals or intervals
+// Reads the ini file at path (PollSettings and its rules live with the session, which the
+// command-line tools share). Values that are not numbers, negative intervals or intervals
 // above kMaxPollIntervalMs give the default for that key.
 PollSettings ReadPollSettings(const QString& iniPath);
 
-// Name of the ini file and where it is looked up.
-inline constexpr const char* kIniFileName = "kvddiag.ini";
+// Where the ini file is looked up.
 QString IniPathInDirectory(const QString& programDir);
 
 // Value names of the user store.

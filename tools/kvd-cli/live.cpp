@@ -8,6 +8,7 @@
 #include <charconv>
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -21,6 +22,7 @@
 #include "link/kwp.h"
 #include "link/system_port.h"
 #include "session/diag_session.h"
+#include "session/poll_settings.h"
 #include "session/session_ui.h"
 #include "sim/virtual_ecu.h"
 #include "sim/virtual_line.h"
@@ -42,7 +44,19 @@ extern "C" void OnInterrupt(int) {
 // The panes of the default data set 1 ("Набор 1"), as parameter numbers.
 constexpr std::array<kvd::ParameterNumber, 7> kSetOne = {2, 1, 3, 5, 14, 7, 10};
 constexpr int kValuePrecision = 6;
-constexpr int32_t kDefaultIntervalMs = 250;  // the ini's default poll interval
+// The poll interval of the ini file next to the program (as the window reads it), 250 ms when
+// there is none. An interval of 0 stops the window's timer; here it would poll nothing, so the
+// default is used instead, with a word to the user.
+int32_t DefaultIntervalMs() {
+  std::error_code ec;
+  std::filesystem::path dir = std::filesystem::read_symlink("/proc/self/exe", ec).parent_path();
+  if (ec) dir = std::filesystem::current_path(ec);
+  const kvd::PollSettings ini = kvd::ReadPollSettingsFile((dir / kvd::kIniFileName).string());
+  if (ini.IntervalMs > 0) return ini.IntervalMs;
+  std::fprintf(stderr, "kvd-cli live: the ini file's poll interval is 0; polling every %d ms\n",
+               kvd::PollSettings{}.IntervalMs);
+  return kvd::PollSettings{}.IntervalMs;
+}
 constexpr int32_t kDefaultSeconds = 10;
 
 void LiveUsage() {
@@ -52,7 +66,8 @@ void LiveUsage() {
       "  --demo           the built-in virtual ECU in real time (default)\n"
       "  --port N|PATH    a K-line adapter on COM port N (Linux: /dev/ttyS(N-1)) or a device\n"
       "  --seconds N      how long to poll (default 10)\n"
-      "  --interval MS    poll interval in milliseconds (default 250)\n"
+      "  --interval MS    poll interval in milliseconds (default: kvddiag.ini next to\n"
+      "                   the program, else 250)\n"
       "  --save FILE.kdd  save the recording as a diagnostic data file at the end\n"
       "Ctrl+C ends the run early; the session is closed and the recording kept.\n",
       stderr);
@@ -111,7 +126,7 @@ int CmdLive(const Args& args) {
   bool demo = true;
   std::string port;
   int32_t seconds = kDefaultSeconds;
-  int32_t intervalMs = kDefaultIntervalMs;
+  std::optional<int32_t> intervalOption;
   std::string save;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
@@ -137,7 +152,7 @@ int CmdLive(const Args& args) {
         std::fprintf(stderr, "kvd-cli live: --interval wants milliseconds from 1 to 60000\n");
         return 2;
       }
-      intervalMs = *v;
+      intervalOption = *v;
     } else if (a == "--save" && hasValue) {
       save = args[++i];
     } else {
@@ -150,6 +165,8 @@ int CmdLive(const Args& args) {
     std::fprintf(stderr, "kvd-cli live: --port wants a number or a device path\n");
     return 2;
   }
+
+  const int32_t intervalMs = intervalOption ? *intervalOption : DefaultIntervalMs();
 
   kvd::RealClock clock;
   std::unique_ptr<kvd::VirtualEcu> ecu;
