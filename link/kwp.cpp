@@ -236,23 +236,24 @@ int32_t KwpLink::KwpTransaction(const KwpRequest& requestIn, int32_t headerMode,
   }
 }
 
-int32_t KwpLink::KwpRetry(const KwpRequest& request) {
+// Up to five transactions with earlyDelayMs before attempts 1..4 and 150 ms before the fifth,
+// stopping at the first positive answer; the last result counts.
+static int32_t RepeatTransaction(KwpLink& link, const KwpRequest& request, int32_t earlyDelayMs) {
   int32_t result = kKwpNoResponse;
   for (int32_t attempt = 1; attempt <= kRetryAttempts; ++attempt) {
-    result = KwpTransaction(request, 0, attempt < kRetryAttempts ? 0 : kRetryLastDelayMs);
+    result = link.KwpTransaction(request, 0,
+                                 attempt < kRetryAttempts ? earlyDelayMs : kRetryLastDelayMs);
     if (result == kKwpPositive) break;
   }
   return result;
 }
 
+int32_t KwpLink::KwpRetry(const KwpRequest& request) {
+  return RepeatTransaction(*this, request, 0);
+}
+
 int32_t KwpLink::IoControl(std::initializer_list<uint8_t> message) {
-  const KwpRequest request(message);
-  int32_t result = kKwpNoResponse;
-  for (int32_t attempt = 1; attempt <= kRetryAttempts; ++attempt) {
-    result = KwpTransaction(request, 0, attempt < kRetryAttempts ? kIoDelayMs : kRetryLastDelayMs);
-    if (result == kKwpPositive) break;
-  }
-  return result;
+  return RepeatTransaction(*this, KwpRequest(message), kIoDelayMs);
 }
 
 int32_t KwpLink::IoReportCurrentState(uint8_t id) {
