@@ -10,6 +10,8 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -17,6 +19,7 @@
 
 #include "data/data_file.h"
 #include "data/history.h"
+#include "data/text_export.h"
 #include "link/clock.h"
 
 namespace kvd {
@@ -126,6 +129,46 @@ TEST(LiveCommand, BadOptionsAreRefusedWithoutConnecting) {
     EXPECT_EQ(run.exitCode, 2) << args[1];
     EXPECT_TRUE(run.lines.empty());
   }
+}
+
+// kvd-cli info and export on a recording of the virtual clock: the export is byte for byte the
+// window's text, and a file that is not a data file is refused with the program's message.
+TEST(FileCommands, InfoAndExportOfARecordingAndARefusedFile) {
+  const auto dir = std::filesystem::temp_directory_path();
+  const auto kdd = dir / "kvd_file_commands_test.kdd";
+  const auto txt = dir / "kvd_file_commands_test.txt";
+  VirtualClock clock;
+  HistoryStore store(clock);
+  uint8_t block[36] = {0x61, 0x01};
+  for (int i = 0; i < 5; ++i) {
+    block[2 + 10] = static_cast<uint8_t>(20 * i);  // some payload that changes
+    store.Append(block);
+    clock.AdvanceMs(250);
+  }
+  store.SetStartMark(1);
+  WriteDataFile(kdd, store, store.AllRecords());
+
+  CliRun info = RunCli({"info", kdd.string()});
+  EXPECT_EQ(info.exitCode, 0);
+  std::string all;
+  for (const auto& l : info.lines) all += l + "\n";
+  EXPECT_NE(all.find("records:   5"), std::string::npos) << all;
+  EXPECT_NE(all.find("0:00:01.00"), std::string::npos) << all;
+  EXPECT_NE(all.find("marked:    1"), std::string::npos) << all;
+
+  CliRun exported = RunCli({"export", kdd.string(), txt.string()});
+  EXPECT_EQ(exported.exitCode, 0);
+  std::ifstream in(txt, std::ios::binary);
+  const std::string written((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(written, BuildTextExport(store, store.AllRecords()));
+
+  // Not a data file: refused, nothing written, no crash.
+  std::ofstream(kdd, std::ios::binary | std::ios::trunc) << "not a recording";
+  std::filesystem::remove(txt);
+  EXPECT_EQ(RunCli({"info", kdd.string()}).exitCode, 1);
+  EXPECT_EQ(RunCli({"export", kdd.string(), txt.string()}).exitCode, 1);
+  EXPECT_FALSE(std::filesystem::exists(txt));
+  std::filesystem::remove(kdd);
 }
 
 }  // namespace
