@@ -258,10 +258,6 @@ int32_t DiagSession::AnswerLength() const {
                              static_cast<int32_t>(link_.ResponseBuffer.size()));
 }
 
-uint8_t DiagSession::AnswerByte(int32_t i) const {
-  return i >= 0 && i < AnswerLength() ? link_.ResponseBuffer[static_cast<size_t>(i)] : 0;
-}
-
 void DiagSession::LinkLost(const char* service) {
   Disconnect();
   ui_.ShowMessage(LinkLostMessage(service));
@@ -329,13 +325,12 @@ void DiagSession::ReadLiveData() {
     ui_.SetStatusWarning((TickCount & 1) ? std::string(kWrongLengthText)
                                          : std::string(kWrongLengthBlankCount, ' '));
   }
-  ErrorMask = uint32_t{AnswerByte(6)} << 24 | uint32_t{AnswerByte(7)} << 16 |
-              uint32_t{AnswerByte(8)} << 8 | uint32_t{AnswerByte(9)};
-
   // A short answer is recorded with zeros where its bytes are missing, never with the
-  // bytes a previous answer left in the buffer.
+  // bytes a previous answer left in the buffer; the trouble-code mask is read from the same
+  // block, so its missing bytes are zeros too.
   std::array<uint8_t, kLiveDataLength> block{};
   std::copy_n(link_.ResponseBuffer.begin(), std::min(length, kLiveDataLength), block.begin());
+  ErrorMask = ErrorMaskOfDataBlock(block.data());
   history_.Append(block.data());
 
   if (ui_.ActuatorControlChecked() && TickCount % 5 == 0) {

@@ -100,8 +100,6 @@ class DiagSession {
   void ReadLiveData();
   void ReadAdcChannels();
   void ReadTroubleCodes();
-  // Message byte i of the last answer, 0 when the answer was shorter.
-  uint8_t AnswerByte(int32_t i) const;
   int32_t AnswerLength() const;
 
   KwpLink& link_;
