@@ -468,8 +468,6 @@ void TFormDiagJ5E2::ApplyCurrentSet() {
     pane->SetDecoding(d);
     pane->SetValueType(d.ValueType);
     pane->SetYRange(d.DefaultMin, d.DefaultMax);
-    pane->RecordPosition = static_cast<uint16_t>(d.RecordPosition);
-    pane->SetTimeLabelsShown(false);
   }
   LayOutPanes();
   ForEachPane([](TfrmGraph& p) { p.Refill(); });
