@@ -78,13 +78,6 @@ VirtualEcu::VirtualEcu(EcuSettings settings, uint32_t seed)
   }
 }
 
-std::vector<uint8_t> VirtualEcu::IdentificationRecord(uint8_t service, uint8_t id) const {
-  for (const IdRecord& r : records_) {
-    if (r.service == service && r.id == id) return r.value;
-  }
-  return {};
-}
-
 VirtualEcu::IdRecord* VirtualEcu::FindRecord(uint8_t service, uint8_t id) {
   for (IdRecord& r : records_) {
     if (r.service == service && r.id == id) return &r;

@@ -116,9 +116,6 @@ class VirtualEcu {
   uint32_t SessionsOpened() const { return sessionsOpened_; }
   uint32_t AnswersSent() const { return answersSent_; }
   EngineModel& Engine() { return engine_; }
-  const std::vector<StoredTroubleCode>& StoredCodes() const { return stored_; }
-  // Value of an identification record (21 A1..A3, 1A 90..9A), empty when unknown.
-  std::vector<uint8_t> IdentificationRecord(uint8_t service, uint8_t id) const;
   // One byte of the learn memory, address 0xFD00..0xFEFF.
   uint8_t LearnByte(uint16_t address) const;
 

@@ -51,8 +51,6 @@ class VirtualLine final : public SerialPort {
   bool Rts() const { return rts_; }
   bool BreakOn() const { return breakOn_; }
   uint32_t BaudRate() const { return baud_; }
-  // Bytes on their way to the tester (arrived and not yet read, or still underway).
-  size_t BytesInFlight() const { return rx_.size(); }
   VirtualEcu& Ecu() { return ecu_; }
 
  private:
