@@ -14,6 +14,7 @@
 #include <ctime>
 #include <limits>
 
+#include "link/system_port.h"
 #include "link/termios2_posix.h"
 
 namespace kvd {
@@ -79,6 +80,7 @@ bool ModemLine(int fd, int line, bool on) {
 
 }  // namespace
 
+// COM n is the n-th standard serial port of the machine.
 std::string PortDeviceName(uint16_t n) {
   return "/dev/ttyS" + std::to_string(static_cast<int32_t>(n) - 1);
 }

@@ -10,9 +10,6 @@
 
 namespace kvd {
 
-// "/dev/ttyS0" for port 1: COM n is the n-th standard serial port of the machine.
-std::string PortDeviceName(uint16_t n);
-
 class PosixSerialPort final : public SerialPort {
  public:
   PosixSerialPort() = default;

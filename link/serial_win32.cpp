@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "link/serial_win32.h"
+#include "link/system_port.h"
 
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
@@ -47,6 +48,8 @@ BYTE StopBitsOf(uint8_t code) {
 
 }  // namespace
 
+// The device namespace prefix lets ports above COM9 open as well, which the plain "COMn:"
+// form does not.
 std::string PortDeviceName(uint16_t n) {
   return "\\\\.\\COM" + std::to_string(n);
 }

@@ -9,10 +9,6 @@
 
 namespace kvd {
 
-// "\\.\COM3" for port 3. The device namespace prefix lets ports above COM9 open as well, which
-// the plain "COMn:" form does not.
-std::string PortDeviceName(uint16_t n);
-
 class Win32SerialPort final : public SerialPort {
  public:
   Win32SerialPort() = default;
