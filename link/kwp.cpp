@@ -111,12 +111,11 @@ int32_t KwpLink::KwpTransaction(const KwpRequest& requestIn, int32_t headerMode,
     if (delayMs > 0) clock_.Sleep(static_cast<uint32_t>(delayMs));
 
     if (headerMode < 0 || headerMode > 4) return kKwpBadHeaderMode;
-    uint8_t frame[sizeof(RequestFrame)];
-    const size_t frameLength = BuildFrame(request, headerMode, TargetAddress, frame);
+    // BuildFrame writes nothing when it fails, so the last frame sent stays as it was.
+    const size_t frameLength = BuildFrame(request, headerMode, TargetAddress, RequestFrame.data());
     // An empty request, or one too long for the header form the caller insists on, cannot be
     // framed: nothing is sent.
     if (frameLength == 0) return kKwpBadHeaderMode;
-    std::memcpy(RequestFrame.data(), frame, frameLength);
     RequestFrameLength = frameLength;
 
     SerialTimeouts saved;
