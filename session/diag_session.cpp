@@ -321,15 +321,15 @@ void DiagSession::ReadLiveData() {
     return;
   }
   const int32_t length = AnswerLength();
-  if (length != kLiveDataLength) {
+  if (length != kDataBlockSize) {
     ui_.SetStatusWarning((TickCount & 1) ? std::string(kWrongLengthText)
                                          : std::string(kWrongLengthBlankCount, ' '));
   }
   // A short answer is recorded with zeros where its bytes are missing, never with the
   // bytes a previous answer left in the buffer; the trouble-code mask is read from the same
   // block, so its missing bytes are zeros too.
-  std::array<uint8_t, kLiveDataLength> block{};
-  std::copy_n(link_.ResponseBuffer.begin(), std::min(length, kLiveDataLength), block.begin());
+  std::array<uint8_t, kDataBlockSize> block{};
+  std::copy_n(link_.ResponseBuffer.begin(), std::min(length, kDataBlockSize), block.begin());
   ErrorMask = ErrorMaskOfDataBlock(block.data());
   history_.Append(block.data());
 

@@ -31,9 +31,6 @@ inline constexpr char kWrongLengthText[] =
     "Неправильная длина пакета! Возможно, выбран неверный тип ЭБУ.";
 inline constexpr size_t kWrongLengthBlankCount = 61;
 
-// Length of a complete live-data answer (61 01 and 34 payload bytes).
-constexpr int32_t kLiveDataLength = 36;
-
 // The six texts of the ADC bar from a 21 03 answer (message bytes, service byte first).
 // A channel whose byte lies beyond the answer gets an empty text.
 AdcTexts AdcChannelTexts(std::span<const uint8_t> answer, char separator);
