@@ -491,8 +491,7 @@ void TFormDiagJ5E2::UpdateDataMenu() {
 // ---------------------------------------------------------------------------------------
 // Recording, zoom, pause and navigation
 
-void TFormDiagJ5E2::ShowNewestRecord(int32_t index) {
-  if (session_->Paused) return;
+void TFormDiagJ5E2::ShowWindowEndingAt(int32_t index) {
   ForEachPane([index](TfrmGraph& p) {
     p.SetNewestShownIndex(index);
     p.CursorToLast();
@@ -500,13 +499,14 @@ void TFormDiagJ5E2::ShowNewestRecord(int32_t index) {
   });
 }
 
+void TFormDiagJ5E2::ShowNewestRecord(int32_t index) {
+  if (session_->Paused) return;
+  ShowWindowEndingAt(index);
+}
+
 void TFormDiagJ5E2::miResetDataClick() {
   history_->Reset();
-  ForEachPane([](TfrmGraph& p) {
-    p.SetNewestShownIndex(0);
-    p.CursorToLast();
-    p.Refill();
-  });
+  ShowWindowEndingAt(0);
   UpdateDataMenu();
 }
 
@@ -518,20 +518,20 @@ void TFormDiagJ5E2::miCancelSelectClick() {
   UpdateDataMenu();
 }
 
-void TFormDiagJ5E2::miWiderClick() {
-  shared_.VisiblePointCount = std::max(GraphShared::kMinPoints, shared_.VisiblePointCount / 2);
+void TFormDiagJ5E2::SetVisiblePointCount(int32_t count) {
+  shared_.VisiblePointCount = count;
   ForEachPane([](TfrmGraph& p) {
     p.Refill();
     p.CursorToLast();
   });
 }
 
+void TFormDiagJ5E2::miWiderClick() {
+  SetVisiblePointCount(std::max(GraphShared::kMinPoints, shared_.VisiblePointCount / 2));
+}
+
 void TFormDiagJ5E2::miNarrowerClick() {
-  shared_.VisiblePointCount = std::min(GraphShared::kMaxPoints, shared_.VisiblePointCount * 2);
-  ForEachPane([](TfrmGraph& p) {
-    p.Refill();
-    p.CursorToLast();
-  });
+  SetVisiblePointCount(std::min(GraphShared::kMaxPoints, shared_.VisiblePointCount * 2));
 }
 
 void TFormDiagJ5E2::miLeftClick() {

@@ -138,6 +138,10 @@ class TFormDiagJ5E2 : public QMainWindow, public SessionUi {
   void SaveWindowSettings();
   void UpdateDataMenu();
   void ForEachPane(const std::function<void(TfrmGraph&)>& f);
+  // Every pane shows the window whose newest record is `index`, the cursor on its last point.
+  void ShowWindowEndingAt(int32_t index);
+  // Every pane shows `count` points, refilled, the cursor on the last one.
+  void SetVisiblePointCount(int32_t count);
   void PlaceBars();
   bool HandleKey(QKeyEvent* event);
   QAction* AddAction(QMenu* menu, const QString& objectName, const QString& text,
