@@ -27,11 +27,6 @@ std::string DurationText(int64_t ms) {
   return buf;
 }
 
-// Command-line names are UTF-8 text.
-std::filesystem::path PathOf(const std::string& arg) {
-  return std::filesystem::path(std::u8string(arg.begin(), arg.end()));
-}
-
 void PrintError(const std::exception& e) {
   std::fprintf(stderr, "kvd-cli: %s\n", e.what());
 }
@@ -50,6 +45,10 @@ void ExportUsage() {
 }
 
 }  // namespace
+
+std::filesystem::path PathOf(const std::string& arg) {
+  return std::filesystem::path(std::u8string(arg.begin(), arg.end()));
+}
 
 int CmdInfo(const Args& args) {
   if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {

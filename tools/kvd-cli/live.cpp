@@ -254,7 +254,7 @@ int CmdLive(const Args& args) {
   int rc = lost ? 1 : 0;
   if (!save.empty()) {
     try {
-      kvd::WriteDataFile(save, *history, history->AllRecords());
+      kvd::WriteDataFile(PathOf(save), *history, history->AllRecords());
       std::fprintf(stderr, "saved %d records to %s\n", history->RecordCount(), save.c_str());
     } catch (const std::exception& e) {
       std::fprintf(stderr, "%s\n", e.what());
