@@ -236,12 +236,12 @@ void TFormDiagJ5E2::BuildMenus() {
                        QKeySequence(Qt::SHIFT | Qt::Key_Pause), false);
   miPause_->setStatusTip(QStringLiteral("Приостановить отображение данных"));
   connect(miPause_, &QAction::triggered, this, [this] { miPauseClick(); });
-  miWider_ = AddAction(nullptr, "miWider", QStringLiteral("Шире"),
-                       QKeySequence(Qt::KeypadModifier | Qt::Key_Plus), true);
-  connect(miWider_, &QAction::triggered, this, [this] { miWiderClick(); });
-  miNarrower_ = AddAction(nullptr, "miNarrower", QStringLiteral("Уже"),
-                          QKeySequence(Qt::KeypadModifier | Qt::Key_Minus), true);
-  connect(miNarrower_, &QAction::triggered, this, [this] { miNarrowerClick(); });
+  QAction* wider = AddAction(nullptr, "miWider", QStringLiteral("Шире"),
+                             QKeySequence(Qt::KeypadModifier | Qt::Key_Plus), true);
+  connect(wider, &QAction::triggered, this, [this] { miWiderClick(); });
+  QAction* narrower = AddAction(nullptr, "miNarrower", QStringLiteral("Уже"),
+                                QKeySequence(Qt::KeypadModifier | Qt::Key_Minus), true);
+  connect(narrower, &QAction::triggered, this, [this] { miNarrowerClick(); });
   miLeft_ = AddAction(nullptr, "miLeft", QStringLiteral("Влево"), {}, true);
   connect(miLeft_, &QAction::triggered, this, [this] { miLeftClick(); });
   miRight_ = AddAction(nullptr, "miRight", QStringLiteral("Вправо"), {}, true);
@@ -358,7 +358,6 @@ void TFormDiagJ5E2::ReadWindowSettings() {
         AddAction(miData_, QStringLiteral("miSet%1").arg(set), sets_[i].Name, key, true);
     item->setData(set);
     connect(item, &QAction::triggered, this, [this, set] { ChooseSet(set); });
-    setItems_[static_cast<size_t>(i)] = item;
   }
 }
 

@@ -176,8 +176,6 @@ class TFormDiagJ5E2 : public QMainWindow, public SessionUi {
   QAction* miConnect_ = nullptr;
   QAction* miStop_ = nullptr;
   QAction* miPause_ = nullptr;
-  QAction* miWider_ = nullptr;
-  QAction* miNarrower_ = nullptr;
   QAction* miLeft_ = nullptr;
   QAction* miRight_ = nullptr;
   QAction* miFrameLeft_ = nullptr;
@@ -186,7 +184,6 @@ class TFormDiagJ5E2 : public QMainWindow, public SessionUi {
   QAction* miCancelSelect_ = nullptr;
   QAction* miMeasure_ = nullptr;
   QAction* miADC_ = nullptr;
-  std::array<QAction*, kDataSetCount> setItems_{};
 
   QPointer<QMessageBox> connectBox_;
   bool connectCancelled_ = false;
