@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // kvd-cli info and export: what a data file holds, and its text export.
 #include <cstdio>
-#include <cstring>
 #include <exception>
 #include <filesystem>
 #include <string>
@@ -94,9 +93,6 @@ int CmdInfo(const Args& args) {
     if (store.SelectionEnd() >= 0)
       std::printf("           end mark on record %d\n", store.SelectionEnd());
     return 0;
-  } catch (const kvd::DataFileError& e) {
-    PrintError(e);
-    return 1;
   } catch (const std::exception& e) {
     PrintError(e);
     return 1;
