@@ -253,9 +253,10 @@ void DiagSession::FormClose() {
 // ---------------------------------------------------------------------------------------
 // Poll cycle
 
-int32_t DiagSession::AnswerLength() const {
-  return std::clamp<int32_t>(link_.ResponseDataLength, 0,
-                             static_cast<int32_t>(link_.ResponseBuffer.size()));
+std::span<const uint8_t> DiagSession::Answer() const {
+  return std::span<const uint8_t>(link_.ResponseBuffer)
+      .first(static_cast<size_t>(std::clamp<int32_t>(
+          link_.ResponseDataLength, 0, static_cast<int32_t>(link_.ResponseBuffer.size()))));
 }
 
 void DiagSession::LinkLost(const char* service) {
@@ -320,8 +321,8 @@ void DiagSession::ReadLiveData() {
     LinkLost(kSvcReadDataByLocalIdentifier);
     return;
   }
-  const int32_t length = AnswerLength();
-  if (length != kDataBlockSize) {
+  const std::span<const uint8_t> answer = Answer();
+  if (answer.size() != static_cast<size_t>(kDataBlockSize)) {
     ui_.SetStatusWarning((TickCount & 1) ? std::string(kWrongLengthText)
                                          : std::string(kWrongLengthBlankCount, ' '));
   }
@@ -329,7 +330,7 @@ void DiagSession::ReadLiveData() {
   // bytes a previous answer left in the buffer; the trouble-code mask is read from the same
   // block, so its missing bytes are zeros too.
   std::array<uint8_t, kDataBlockSize> block{};
-  std::copy_n(link_.ResponseBuffer.begin(), std::min(length, kDataBlockSize), block.begin());
+  std::copy_n(answer.begin(), std::min(answer.size(), block.size()), block.begin());
   ErrorMask = ErrorMaskOfDataBlock(block.data());
   history_.Append(block.data());
 
@@ -345,9 +346,7 @@ void DiagSession::ReadAdcChannels() {
     LinkLost(kSvcReadDataByLocalIdentifier);
     return;
   }
-  ui_.ShowAdcValues(AdcChannelTexts(
-      std::span<const uint8_t>(link_.ResponseBuffer.data(), static_cast<size_t>(AnswerLength())),
-      DecimalSeparator));
+  ui_.ShowAdcValues(AdcChannelTexts(Answer(), DecimalSeparator));
 }
 
 void DiagSession::ReadTroubleCodes() {
@@ -355,9 +354,7 @@ void DiagSession::ReadTroubleCodes() {
     LinkLost(kSvcReadDtcByStatus);
     return;
   }
-  ui_.TroubleCodesRead(
-      std::span<const uint8_t>(link_.ResponseBuffer.data(), static_cast<size_t>(AnswerLength())),
-      ErrorMask);
+  ui_.TroubleCodesRead(Answer(), ErrorMask);
 }
 
 }  // namespace kvd

@@ -97,7 +97,8 @@ class DiagSession {
   void ReadLiveData();
   void ReadAdcChannels();
   void ReadTroubleCodes();
-  int32_t AnswerLength() const;
+  // The message bytes of the last answer (service byte first), within the buffer.
+  std::span<const uint8_t> Answer() const;
 
   KwpLink& link_;
   HistoryStore& history_;
