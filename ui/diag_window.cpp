@@ -37,6 +37,8 @@ constexpr int kDefaultClientHeight = 483;
 constexpr int kMinWindowWidth = 620;
 constexpr int kMinWindowHeight = 450;
 constexpr int kMaxWindowExtent = 16384;
+// Widths of the status bar's panels; the last one takes the rest of the bar, at least this much.
+constexpr int kStatusPanelWidths[4] = {120, 180, 100, 50};
 
 // The 16-pixel pictures of the link states: 0 connecting, 1 off-line, 2 on-line.
 QPixmap LinkStatePixmap(int index) {
@@ -292,13 +294,12 @@ void TFormDiagJ5E2::BuildBars() {
   statusBar_ = new QFrame(client_);
   statusBar_->setObjectName(QStringLiteral("StatusBar"));
   statusBar_->setFixedHeight(kStatusBarHeight);
-  const int widths[4] = {120, 180, 100, 50};
   for (int i = 0; i < 4; ++i) {
     auto* panel = new QLabel(statusBar_);
     panel->setFrameShape(QFrame::Panel);
     panel->setFrameShadow(QFrame::Sunken);
     panel->setObjectName(QStringLiteral("StatusPanel%1").arg(i));
-    panel->setMinimumWidth(widths[i]);
+    panel->setMinimumWidth(kStatusPanelWidths[i]);
     panel->setIndent(4);
     statusPanels_[static_cast<size_t>(i)] = panel;
   }
@@ -391,12 +392,12 @@ void TFormDiagJ5E2::PlaceBars() {
   bottom -= kStatusBarHeight;
   statusBar_->setGeometry(0, bottom, w, kStatusBarHeight);
   int x = 0;
-  const int widths[3] = {120, 180, 100};
   for (int i = 0; i < 3; ++i) {
-    statusPanels_[static_cast<size_t>(i)]->setGeometry(x, 0, widths[i], kStatusBarHeight);
-    x += widths[i];
+    statusPanels_[static_cast<size_t>(i)]->setGeometry(x, 0, kStatusPanelWidths[i],
+                                                       kStatusBarHeight);
+    x += kStatusPanelWidths[i];
   }
-  statusPanels_[3]->setGeometry(x, 0, std::max(50, w - x), kStatusBarHeight);
+  statusPanels_[3]->setGeometry(x, 0, std::max(kStatusPanelWidths[3], w - x), kStatusBarHeight);
   bottom -= kCtrlBarHeight;
   panelCtrl_->setGeometry(0, bottom, w, kCtrlBarHeight);
   const int adc = panelADC_->isVisible() || miADC_->isChecked() ? kAdcBarHeight : 0;
