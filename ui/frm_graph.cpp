@@ -333,14 +333,17 @@ void TfrmGraph::SetGraphShown(bool shown) {
   }
   // Expanding shows the scale items for every type but the flag; only SetValueType hides them
   // for a bit pattern too.
-  const bool scale_items = shown && ValueType != kValueFlag;
-  for (QAction* a : {mi_change_scale_, mi_auto_scale_, mi_max_resolution_, mi_hide_points_}) {
-    a->setVisible(scale_items);
-  }
-  mi_separator_->setVisible(scale_items);
+  ShowScaleItems(shown && ValueType != kValueFlag);
   resize(width(), kCollapsedHeight);
   LayOut();
   if (shown) UpdateIndicatorAtCursor();
+}
+
+void TfrmGraph::ShowScaleItems(bool shown) {
+  for (QAction* a :
+       {mi_change_scale_, mi_auto_scale_, mi_max_resolution_, mi_hide_points_, mi_separator_}) {
+    a->setVisible(shown);
+  }
 }
 
 void TfrmGraph::SetPanelHint(const QString& hint) {
@@ -370,11 +373,7 @@ void TfrmGraph::miHideClick() {
 
 void TfrmGraph::SetValueType(int32_t value_type) {
   ValueType = value_type;
-  const bool scale_items = graph_shown_ && ValueType != kValueFlag && ValueType != kValueBitPattern;
-  for (QAction* a : {mi_change_scale_, mi_auto_scale_, mi_max_resolution_, mi_hide_points_}) {
-    a->setVisible(scale_items);
-  }
-  mi_separator_->setVisible(scale_items);
+  ShowScaleItems(graph_shown_ && ValueType != kValueFlag && ValueType != kValueBitPattern);
   if (ValueType == kValueFlag) stats_shown_ = false;
   lamp_->setVisible(ValueType == kValueFlag);
   ApplySeriesStyle();

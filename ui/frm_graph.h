@@ -182,6 +182,8 @@ class TfrmGraph : public QFrame {
   void ChartMousePress(const ChartMouseEvent& event);
   void ChartMouseMove(const ChartMouseEvent& event);
   void ToggleGraphShown();
+  // The menu's scale items and the separator below them.
+  void ShowScaleItems(bool shown);
   void ApplyMaxResolution(bool on);
   void ApplyHidePoints(bool on);
 
