@@ -24,6 +24,12 @@ constexpr uint32_t kAttemptPauseMs = 250;
 constexpr uint32_t kQuietLineLimitMs = 5000;
 constexpr uint32_t kStepPauseMs = 200;
 
+// The read time-outs and line settings of the session: 10400 baud, 8N1.
+void SetSessionLine(SerialPort& port) {
+  port.SetReadTimeouts(0, kTimeoutMultiplier, kTimeoutConstant);
+  port.SetLineParameters(kBaudRate, 8, 0, 1);
+}
+
 // Clears the flag when the scope ends, also when a hook throws.
 class ScopedFlag {
  public:
@@ -100,8 +106,7 @@ bool DiagSession::Connect() {
       return false;
     }
   }
-  port.SetReadTimeouts(0, kTimeoutMultiplier, kTimeoutConstant);
-  port.SetLineParameters(kBaudRate, 8, 0, 1);
+  SetSessionLine(port);
 
   ui_.ShowConnectBox(kConnectBoxText);
   for (int32_t attempt = 1; attempt <= kConnectAttempts; ++attempt) {
@@ -172,8 +177,7 @@ bool DiagSession::OpenSession() {
 void DiagSession::StopSession() {
   if (!Connected) return;
   link_.KwpTransaction(KwpRequest{0x20}, 0, 250);
-  link_.Port().SetReadTimeouts(0, kTimeoutMultiplier, kTimeoutConstant);
-  link_.Port().SetLineParameters(kBaudRate, 8, 0, 1);
+  SetSessionLine(link_.Port());
   link_.KwpTransaction(KwpRequest{0x82}, 0, 250);
   Connected = false;
 }
