@@ -381,9 +381,10 @@ void TfrmGraph::SetValueType(int32_t value_type) {
 }
 
 void TfrmGraph::ApplySeriesStyle() {
+  const GraphColorScheme& scheme = Scheme();
   ChartSeriesStyle style = chart_->Style(trace_);
-  style.line_color = QColor::fromRgb(trace_color_);
-  style.marker_color = QColor::fromRgb(trace_color_);
+  style.line_color = QColor::fromRgb(scheme.Trace);
+  style.marker_color = QColor::fromRgb(scheme.Trace);
   style.line_width = line_width_;
   style.marker_pen_width = line_width_;
   style.marker_size = 1;
@@ -391,7 +392,6 @@ void TfrmGraph::ApplySeriesStyle() {
   style.line_visible = !pattern;
   style.markers_visible = !pattern;
   style.value_label_decimals = std::clamp(Decimals, 0, 10);
-  const GraphColorScheme& scheme = GraphColorSchemes()[static_cast<std::size_t>(color_scheme_)];
   style.value_label_font_color = QColor::fromRgb(scheme.Grid);
   style.value_label_frame_color = QColor::fromRgb(scheme.Trace);
   style.value_label_background = QColor::fromRgb(scheme.Background);
@@ -401,16 +401,16 @@ void TfrmGraph::ApplySeriesStyle() {
 void TfrmGraph::SetColorScheme(int32_t scheme) {
   if (scheme < 0 || scheme >= kGraphColorSchemeCount) scheme = 0;
   color_scheme_ = scheme;
-  const GraphColorScheme& s = GraphColorSchemes()[static_cast<std::size_t>(scheme)];
-  trace_color_ = s.Trace;
-  cursor_color_ = s.Cursor;
-  mark_color_ = s.Marks;
   ApplyColors();
   ApplySeriesStyle();
 }
 
+const GraphColorScheme& TfrmGraph::Scheme() const {
+  return GraphColorSchemes()[static_cast<std::size_t>(color_scheme_)];
+}
+
 void TfrmGraph::ApplyColors() {
-  const GraphColorScheme& s = GraphColorSchemes()[static_cast<std::size_t>(color_scheme_)];
+  const GraphColorScheme& s = Scheme();
   ChartColors c;
   c.background = QColor::fromRgb(s.Background);
   c.left_grid = c.bottom_grid = QColor::fromRgb(s.Grid);
@@ -727,8 +727,8 @@ void TfrmGraph::PaintAfterSeries(ChartCanvas& canvas, const ChartGeometry& g) {
   const ChartSeries& trace = chart_->Series(trace_);
   const int h = std::max(1, g.LeftAxisLength() / 8);
   const int bottom = g.LeftAxisBottom();
-  canvas.SetBrushColor(QColor::fromRgb(trace_color_));
-  canvas.SetPenColor(QColor::fromRgb(trace_color_));
+  canvas.SetBrushColor(QColor::fromRgb(Scheme().Trace));
+  canvas.SetPenColor(QColor::fromRgb(Scheme().Trace));
   for (int n = 0; n + 1 < trace.Count(); ++n) {
     const double y = std::clamp(std::round(trace.YValue(n)), -1e9, 1e9);
     const auto b = static_cast<uint8_t>(static_cast<int64_t>(y) & 0xFF);
@@ -753,9 +753,9 @@ void TfrmGraph::PaintOverlay(ChartCanvas& canvas, const ChartGeometry& g) {
   const int bottom = g.BottomAxisY() - 1;
   const int32_t cursor = std::clamp(cursor_index_, 0, count - 1);
   const int cx = g.XToPixel(trace.XValue(cursor));
-  canvas.SetBrushColor(QColor::fromRgb(cursor_color_));
+  canvas.SetBrushColor(QColor::fromRgb(Scheme().Cursor));
   canvas.FillRect(cx - 1, top, cx, bottom);
-  canvas.SetBrushColor(QColor::fromRgb(mark_color_));
+  canvas.SetBrushColor(QColor::fromRgb(Scheme().Marks));
   for (const int32_t point : {start_point_, end_point_}) {
     if (point < 0 || point >= count) continue;
     const int mx = g.XToPixel(trace.XValue(point));

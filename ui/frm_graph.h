@@ -169,6 +169,7 @@ class TfrmGraph : public QFrame {
   void BuildWidgets();
   void BuildMenu();
   void LayOut();
+  const GraphColorScheme& Scheme() const;  // the row of color_scheme_
   void ApplyColors();
   void ApplySeriesStyle();
   void SetAxisFromScale();
@@ -207,9 +208,6 @@ class TfrmGraph : public QFrame {
   bool hide_point_labels_ = false;
   int32_t color_scheme_ = 1;
   int32_t line_width_ = 1;
-  QRgb cursor_color_ = 0;
-  QRgb mark_color_ = 0;
-  QRgb trace_color_ = 0;
 
   Chart* chart_ = nullptr;
   int trace_ = 0;  // series indices in the chart
