@@ -454,6 +454,9 @@ void TfrmGraph::SetAxisFromScale() {
 }
 
 void TfrmGraph::ComputeTypeRange() {
+  const auto scale = [this](double raw, double reciprocal_numerator) {
+    return ScaleRawValue(raw, Divisor, Subtrahend, reciprocal_numerator, Multiplier, RawOffset);
+  };
   if (ValueType == kValueBitPattern) {
     type_range_low_ = 0.0;
     type_range_high_ = 7.0;
@@ -484,33 +487,25 @@ void TfrmGraph::ComputeTypeRange() {
       default:
         break;
     }
-    const auto linear = [this](double raw) {
-      return ScaleRawValue(raw, Divisor, Subtrahend, 0.0, Multiplier, RawOffset);
-    };
-    double lo = linear(raw_lo);
-    double hi = linear(raw_hi);
+    double lo = scale(raw_lo, 0.0);
+    double hi = scale(raw_hi, 0.0);
     if (ReciprocalNumerator != 0.0) {
       // A reciprocal value is largest in magnitude next to raw 0: take the extremes over the
       // ends of the raw range and the counts next to 0 that lie within it.
-      const auto recip = [this](double raw) {
-        return ScaleRawValue(raw, Divisor, Subtrahend, ReciprocalNumerator, Multiplier, RawOffset);
-      };
-      lo = hi = recip(raw_hi);
+      lo = hi = scale(raw_hi, ReciprocalNumerator);
       for (const double raw : {raw_lo, raw_hi, 1.0, -1.0}) {
         if (raw < raw_lo || raw > raw_hi || raw == 0.0) continue;
-        lo = std::min(lo, recip(raw));
-        hi = std::max(hi, recip(raw));
+        lo = std::min(lo, scale(raw, ReciprocalNumerator));
+        hi = std::max(hi, scale(raw, ReciprocalNumerator));
       }
     }
     type_range_low_ = std::min(lo, hi);
     type_range_high_ = std::max(lo, hi);
   }
-  const auto s = [this](double raw, double recip) {
-    return ScaleRawValue(raw, Divisor, Subtrahend, recip, Multiplier, RawOffset);
-  };
-  raw_step_ = ReciprocalNumerator != 0.0 ? std::abs(std::abs(s(254.0, ReciprocalNumerator)) -
-                                                    std::abs(s(255.0, ReciprocalNumerator)))
-                                         : std::abs(std::abs(s(1.0, 0.0)) - std::abs(s(0.0, 0.0)));
+  raw_step_ = ReciprocalNumerator != 0.0
+                  ? std::abs(std::abs(scale(254.0, ReciprocalNumerator)) -
+                             std::abs(scale(255.0, ReciprocalNumerator)))
+                  : std::abs(std::abs(scale(1.0, 0.0)) - std::abs(scale(0.0, 0.0)));
   if (!std::isfinite(raw_step_)) raw_step_ = 1.0;
 }
 
