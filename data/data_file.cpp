@@ -157,17 +157,12 @@ bool ReplacingFile::Commit() {
   return true;
 }
 
-bool WriteFileReplacing(const fs::path& file, const void* head, size_t headSize, const void* body,
-                        size_t bodySize) {
-  ReplacingFile out(file);
-  return out.IsOpen() && out.Write(head, headSize) && out.Write(body, bodySize) && out.Commit();
-}
-
 void WriteDataFile(const fs::path& file, const uint8_t* records, int32_t n) {
   uint8_t head[kDataFileHeadSize] = {};
   std::memcpy(head, kDataFileSignature.data(), kSignatureSize);
   const size_t bytes = n > 0 ? static_cast<size_t>(n) * kRecordSize : 0;
-  if (!WriteFileReplacing(file, head, sizeof head, records, bytes))
+  ReplacingFile out(file);
+  if (!(out.Write(head, sizeof head) && out.Write(records, bytes) && out.Commit()))
     throw DataFileError(FileMessage(kMsgFileCreateFailed, file));
 }
 

@@ -98,11 +98,6 @@ class ReplacingFile {
   bool failed_ = false;
 };
 
-// Writes bytes to file through a temporary file in the same folder that is renamed over
-// the target. Returns false (nothing at the target changed) on any failure.
-bool WriteFileReplacing(const std::filesystem::path& file, const void* head, size_t headSize,
-                        const void* body, size_t bodySize);
-
 // Whether a chosen save name asks for the text export: its extension (from the last dot
 // of the file name, so ".txt" alone counts), upper-cased, is ".TXT".
 bool IsTextExportName(const std::filesystem::path& file);
