@@ -199,7 +199,7 @@ int32_t PosixSerialPort::WriteBytes(uint32_t count, const uint8_t* bytes) {
   return written > 0 ? 0 : -1;
 }
 
-int32_t PosixSerialPort::Read(uint32_t count, uint8_t* buffer) {
+int32_t PosixSerialPort::ReadBytes(uint32_t count, uint8_t* buffer) {
   if (!IsOpen() || buffer == nullptr || count == 0) return -1;
   count = std::min<uint32_t>(count, std::numeric_limits<int32_t>::max());
   const SerialTimeouts& t = timeouts_;
@@ -248,11 +248,7 @@ int32_t PosixSerialPort::Read(uint32_t count, uint8_t* buffer) {
 
 int32_t PosixSerialPort::ReadByte() {
   uint8_t b = 0;
-  return Read(1, &b) == 1 ? b : -1;
-}
-
-int32_t PosixSerialPort::ReadBytes(uint32_t count, uint8_t* buffer) {
-  return Read(count, buffer);
+  return ReadBytes(1, &b) == 1 ? b : -1;
 }
 
 void PosixSerialPort::ClosePort() {

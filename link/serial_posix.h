@@ -40,8 +40,6 @@ class PosixSerialPort final : public SerialPort {
   int Handle() const { return fd_; }
 
  private:
-  int32_t Read(uint32_t count, uint8_t* buffer);
-
   int fd_ = -1;
   std::string device_;
   int lastOpenError_ = 0;
