@@ -109,7 +109,7 @@ ElapsedFormatter::ElapsedFormatter(std::string_view f) {
     size_t run = 1;
     while (i + run < f.size() && f[i + run] == c) ++run;
     if (c == 'h' || c == 'H') {
-      tokens_.push_back(Token{run >= 2 ? kHour2 : kHour, std::string(1, c)});
+      tokens_.push_back(Token{run >= 2 ? kHour2 : kHour, {}, c == 'h'});
     } else if (c == 'm') {
       tokens_.push_back(Token{run >= 2 ? kMinute2 : kMinute, {}});
     } else if (c == 's') {
@@ -148,8 +148,8 @@ ElapsedFormatter::ElapsedFormatter(std::string_view f) {
     i += run;
   }
   // Lower-case h counts 1..12 only with an AM/PM marker.
-  for (auto& t : tokens_)
-    if ((t.kind == kHour || t.kind == kHour2) && t.text == "h" && hasAmPm) twelveHour_ = true;
+  if (!hasAmPm)
+    for (auto& t : tokens_) t.twelveHour = false;
   if (tokens_.empty()) *this = ElapsedFormatter(kDefaultLongTimeFormat);
 }
 
@@ -172,12 +172,9 @@ size_t ElapsedFormatter::FormatTo(char* out, int32_t elapsedMs) const {
         o += t.text.size();
         break;
       case kHour:
-      case kHour2: {
-        int32_t h = h24;
-        if (twelveHour_ && t.text == "h") h = h24 % 12 == 0 ? 12 : h24 % 12;
-        number(h, t.kind == kHour2);
+      case kHour2:
+        number(t.twelveHour ? (h24 % 12 == 0 ? 12 : h24 % 12) : h24, t.kind == kHour2);
         break;
-      }
       case kMinute:
       case kMinute2:
         number(minutes, t.kind == kMinute2);

@@ -70,10 +70,10 @@ class ElapsedFormatter {
   };
   struct Token {
     Kind kind;
-    std::string text;  // kLiteral
+    std::string text;         // kLiteral
+    bool twelveHour = false;  // an hour counted 1..12 (lower-case h with an AM/PM marker)
   };
   std::vector<Token> tokens_;
-  bool twelveHour_ = false;
 };
 
 std::string FormatElapsed(int32_t elapsedMs,
