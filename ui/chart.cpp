@@ -173,19 +173,8 @@ void Chart::SetColors(const ChartColors& colors) {
   RequestRedraw();
 }
 
-void Chart::SetGridVisible(bool visible) {
-  grid_visible_ = visible;
-  RequestRedraw();
-}
-
 void Chart::SetMinimumLeftLabelWidth(int pixels) {
   min_left_label_width_ = std::max(0, pixels);
-  UpdateGeometry();
-  RequestRedraw();
-}
-
-void Chart::SetLabelFont(const QFont& font) {
-  label_font_ = font;
   UpdateGeometry();
   RequestRedraw();
 }
@@ -237,7 +226,7 @@ void Chart::UpdateGeometry() {
   int widest = 0;
   for (int i = 0; i < ticks.count; ++i) {
     widest =
-        std::max(widest, fm.horizontalAdvance(FormatAxisValue(ticks.Value(i), ticks.decimals)));
+        std::max(widest, fm.horizontalAdvance(FormatChartNumber(ticks.Value(i), ticks.decimals)));
   }
   m.left = std::max(widest, min_left_label_width_) + kTickLength + kLabelGap + 2;
   geometry_.SetMargins(m);
@@ -260,10 +249,6 @@ AxisTicks Chart::LeftTicks(const QFontMetrics& fm) const {
   // A label needs its own height and a little air.
   const int max_ticks = std::max(2, geometry_.PlotHeight() / std::max(1, fm.height() + 3));
   return ChooseTicks(geometry_.YMin(), geometry_.YMax(), max_ticks);
-}
-
-QString Chart::FormatAxisValue(double value, int decimals) const {
-  return FormatChartNumber(value, decimals);
 }
 
 void Chart::RebuildCache() {
@@ -312,14 +297,14 @@ void Chart::PaintLeftAxis(QPainter& painter) {
   for (int i = 0; i < ticks.count; ++i) {
     const double v = ticks.Value(i);
     const int y = geometry_.YToPixel(v);
-    if (grid_visible_ && y > geometry_.PlotTop() && y < geometry_.PlotBottom()) {
+    if (y > geometry_.PlotTop() && y < geometry_.PlotBottom()) {
       painter.setPen(grid);
       painter.drawLine(axis_x + 1, y, geometry_.PlotRight(), y);
     }
     painter.setPen(CosmeticPen(colors_.left_ticks));
     painter.drawLine(axis_x - kTickLength, y, axis_x, y);
     painter.setPen(colors_.left_labels);
-    const QString text = FormatAxisValue(v, ticks.decimals);
+    const QString text = FormatChartNumber(v, ticks.decimals);
     const QRect box(0, y - fm.height() / 2, axis_x - kTickLength - kLabelGap, fm.height());
     painter.drawText(box, Qt::AlignRight | Qt::AlignVCenter, text);
   }
@@ -359,7 +344,7 @@ void Chart::PaintBottomAxis(QPainter& painter) {
     const long long xi = static_cast<long long>(std::llround(std::clamp(xv, -1e15, 1e15)));
     if (((xi % k) + k) % k != 0) continue;
     const int x = geometry_.XToPixel(xv);
-    if (grid_visible_ && x > geometry_.PlotLeft() && x < geometry_.PlotRight()) {
+    if (x > geometry_.PlotLeft() && x < geometry_.PlotRight()) {
       painter.setPen(grid);
       painter.drawLine(x, geometry_.PlotTop(), x, axis_y - 1);
     }
@@ -493,11 +478,6 @@ void Chart::mousePressEvent(QMouseEvent* event) {
 void Chart::mouseMoveEvent(QMouseEvent* event) {
   if (on_move_) on_move_(MakeEvent(event, false));
   event->accept();
-}
-
-void Chart::mouseReleaseEvent(QMouseEvent* event) {
-  if (on_release_) on_release_(MakeEvent(event, false));
-  event->ignore();
 }
 
 void Chart::mouseDoubleClickEvent(QMouseEvent* event) {

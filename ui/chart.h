@@ -148,8 +148,6 @@ class Chart : public QWidget {
 
   void SetColors(const ChartColors& colors);
   const ChartColors& Colors() const { return colors_; }
-  void SetGridVisible(bool visible);
-  void SetLabelFont(const QFont& font);
   const QFont& LabelFont() const { return label_font_; }
   // Room kept for the left axis labels even when they are narrower, so that charts stacked
   // above each other keep their plots aligned.
@@ -170,7 +168,6 @@ class Chart : public QWidget {
 
   void SetMousePressHandler(MouseHandler handler) { on_press_ = std::move(handler); }
   void SetMouseMoveHandler(MouseHandler handler) { on_move_ = std::move(handler); }
-  void SetMouseReleaseHandler(MouseHandler handler) { on_release_ = std::move(handler); }
   void SetDoubleClickHandler(MouseHandler handler) { on_double_ = std::move(handler); }
 
   QSize sizeHint() const override { return QSize(600, 120); }
@@ -184,7 +181,6 @@ class Chart : public QWidget {
   void resizeEvent(QResizeEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
-  void mouseReleaseEvent(QMouseEvent* event) override;
   void mouseDoubleClickEvent(QMouseEvent* event) override;
   bool event(QEvent* event) override;
 
@@ -203,21 +199,18 @@ class Chart : public QWidget {
   void PaintSeries(QPainter& painter, const SeriesEntry& entry);
   void PaintValueLabels(QPainter& painter, const SeriesEntry& entry);
   AxisTicks LeftTicks(const QFontMetrics& fm) const;
-  QString FormatAxisValue(double value, int decimals) const;
   ChartMouseEvent MakeEvent(const QMouseEvent* event, bool double_click) const;
 
   std::vector<SeriesEntry> series_;
   ChartGeometry geometry_;
   ChartColors colors_;
   QFont label_font_;
-  bool grid_visible_ = true;
   int min_left_label_width_ = 0;
   QString hint_;
   DrawHook after_draw_;
   DrawHook overlay_;
   MouseHandler on_press_;
   MouseHandler on_move_;
-  MouseHandler on_release_;
   MouseHandler on_double_;
   QPixmap cache_;
   bool cache_valid_ = false;
