@@ -308,9 +308,8 @@ bool TMForm::FormCreate() {
     }
   }
 
-  // 3..5. Caption, hints, program directory.
+  // 3..5. The caption.
   setWindowTitle(LauncherCaption());
-  programDir_ = QCoreApplication::applicationDirPath();
 
   // 6. The port.
   if (options_.port) {

@@ -83,7 +83,6 @@ class TMForm : public QMainWindow {
   QToolButton* StartButton() const { return sbStartDiag_; }
   QToolButton* EcuButton() const { return sbECU_; }
   QPoint FamilyMenuPoint() const;
-  QString ProgramDir() const { return programDir_; }
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -98,7 +97,6 @@ class TMForm : public QMainWindow {
   bool autoConnect_ = true;
   int startTag_ = -1;
   int importTag_ = -1;
-  QString programDir_;
 
   QLabel* image1_ = nullptr;
   QToolButton* sbECU_ = nullptr;
