@@ -50,7 +50,6 @@ double EngineModel::Noise() {
 const EngineState& EngineModel::At(uint64_t us) {
   if (!started_) {
     started_ = true;
-    originUs_ = us;
     nowUs_ = us;
     return s_;
   }

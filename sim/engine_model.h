@@ -75,7 +75,6 @@ class EngineModel {
   EngineState s_;
   EngineOverrides ov_;
   bool started_ = false;
-  uint64_t originUs_ = 0;
   uint64_t nowUs_ = 0;
   uint32_t rng_;
   double ambientC_;
