@@ -263,9 +263,11 @@ std::span<const uint8_t> DiagSession::Answer() const {
           link_.ResponseDataLength, 0, static_cast<int32_t>(link_.ResponseBuffer.size()))));
 }
 
-void DiagSession::LinkLost(const char* service) {
+bool DiagSession::RetryOrLinkLost(const KwpRequest& request, const char* service) {
+  if (link_.KwpRetry(request) == kKwpPositive) return true;
   Disconnect();
   ui_.ShowMessage(LinkLostMessage(service));
+  return false;
 }
 
 void DiagSession::PollStep() {
@@ -281,7 +283,7 @@ void DiagSession::PollStep() {
     return;
   }
   if (Paused && PauseMode == 1) {
-    if (link_.KwpRetry(KwpRequest{0x3E, 0x01}) != kKwpPositive) LinkLost(kSvcTesterPresent);
+    RetryOrLinkLost(KwpRequest{0x3E, 0x01}, kSvcTesterPresent);
     return;
   }
   if (Tag & kClearRequested) {
@@ -321,10 +323,7 @@ void DiagSession::ClearTroubleCodes() {
 }
 
 void DiagSession::ReadLiveData() {
-  if (link_.KwpRetry(KwpRequest{0x21, 0x01}) != kKwpPositive) {
-    LinkLost(kSvcReadDataByLocalIdentifier);
-    return;
-  }
+  if (!RetryOrLinkLost(KwpRequest{0x21, 0x01}, kSvcReadDataByLocalIdentifier)) return;
   const std::span<const uint8_t> answer = Answer();
   if (answer.size() != static_cast<size_t>(kDataBlockSize)) {
     ui_.SetStatusWarning((TickCount & 1) ? std::string(kWrongLengthText)
@@ -346,18 +345,12 @@ void DiagSession::ReadLiveData() {
 }
 
 void DiagSession::ReadAdcChannels() {
-  if (link_.KwpRetry(KwpRequest{0x21, 0x03}) != kKwpPositive) {
-    LinkLost(kSvcReadDataByLocalIdentifier);
-    return;
-  }
+  if (!RetryOrLinkLost(KwpRequest{0x21, 0x03}, kSvcReadDataByLocalIdentifier)) return;
   ui_.ShowAdcValues(AdcChannelTexts(Answer(), DecimalSeparator));
 }
 
 void DiagSession::ReadTroubleCodes() {
-  if (link_.KwpRetry(KwpRequest{0x18, 0x00, 0x00, 0x00}) != kKwpPositive) {
-    LinkLost(kSvcReadDtcByStatus);
-    return;
-  }
+  if (!RetryOrLinkLost(KwpRequest{0x18, 0x00, 0x00, 0x00}, kSvcReadDtcByStatus)) return;
   ui_.TroubleCodesRead(Answer(), ErrorMask);
 }
 

@@ -91,8 +91,9 @@ class DiagSession {
 
  private:
   void ApplyMenus() { ui_.ApplyMenus(menus_); }
-  // Formats "Связь прервана: %s" after Disconnect.
-  void LinkLost(const char* service);
+  // The request with the link's retries; when every attempt failed, the session ends
+  // (Disconnect), "Связь прервана: <service>" is shown and the result is false.
+  bool RetryOrLinkLost(const KwpRequest& request, const char* service);
   void ClearTroubleCodes();
   void ReadLiveData();
   void ReadAdcChannels();
