@@ -5,8 +5,6 @@
 #include <cstring>
 #include <new>
 
-#include "data/parameters.h"
-
 namespace kvd {
 
 HistoryStore::HistoryStore(Clock& clock) : clock_(clock) {
