@@ -21,15 +21,12 @@ ParameterDescriptor Entry(const char* name, int32_t position, int32_t type, int3
   d.ValueType = type;
   d.Decimals = decimals;
   d.Mask = mask;
-  d.Options = 1;
   d.DefaultMin = min;
   d.DefaultMax = max;
   d.Divisor = divisor;
   d.Subtrahend = subtrahend;
-  d.ReciprocalNumerator = 0;
   d.Multiplier = multiplier;
   d.RawOffset = rawOffset;
-  d.Reserved = 0;
   return d;
 }
 

@@ -23,10 +23,8 @@ constexpr ExportColumn Col(std::string_view name, int32_t position, int32_t type
   c.Mask = mask;
   c.Divisor = divisor;
   c.Subtrahend = subtrahend;
-  c.ReciprocalNumerator = 0;
   c.Multiplier = multiplier;
   c.RawOffset = rawOffset;
-  c.Reserved = 0;
   return c;
 }
 
