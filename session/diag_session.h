@@ -82,6 +82,10 @@ class DiagSession {
   // (a message box of the step pumps window messages) is ignored.
   void PollStep();
 
+  // The link the session speaks over; the ECU commands use it between ticks.
+  KwpLink& Link() { return link_; }
+  Clock& SessionClock() { return clock_; }
+
   // The menu states as last applied.
   const SessionMenus& Menus() const { return menus_; }
   // True while PollStep runs.

@@ -13,8 +13,8 @@ cd "$(dirname "$0")/.."
 mode=${1:-}
 [ $# -gt 0 ] && shift
 
-packages=(build-essential cmake ninja-build pkg-config git
-          libgtest-dev libgmock-dev libbenchmark-dev
+packages=(build-essential cmake ninja-build pkg-config git ccache
+          libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev libxtst-dev
           qt6-base-dev qt6-base-dev-tools libgl-dev
           xvfb xauth fonts-dejavu-core)
 
@@ -32,9 +32,17 @@ fi
 
 jobs=${KVD_JOBS:-$(nproc)}
 
+# ccache keeps rebuilds of a fresh clone short; paths below the tree are hashed relative to it,
+# so that clones in other folders share the cache.
+launcher=()
+if command -v ccache >/dev/null; then
+  export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$PWD}
+  launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+fi
+
 build() {  # build DIR [cmake options...]
   local dir=$1; shift
-  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" "$@" >/dev/null
   cmake --build "$dir" -j "$jobs"
 }
 
