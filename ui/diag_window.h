@@ -75,6 +75,10 @@ class TFormDiagJ5E2 : public QMainWindow, public SessionUi, public EcuUi {
   void miResetDataClick();
   void miCancelSelectClick();
   void miADCClick();
+  void miIDClick();          // "Идентификаторы"
+  void miComplectClick();    // "Комплектация"
+  void miECUResetClick();    // "Сброс ЭБУ"
+  void miImmoStatusClick();  // "Статус иммобилайзера" (hidden; Shift+Ctrl+I)
   void ChooseSet(int set);
   // The poll timer's tick.
   void ComTimerTimer();
