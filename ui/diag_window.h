@@ -73,6 +73,8 @@ class TFormDiagJ5E2 : public QMainWindow, public SessionUi {
   void miCancelSelectClick();
   void miADCClick();
   void ChooseSet(int set);
+  void miChangeSetClick();  // "Изменить наборы данных": the set editor
+  void miCfgClick();  // "Настройка": the settings dialog; the panes take the new look
   // The poll timer's tick.
   void ComTimerTimer();
 
