@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTabBar>
+#include <algorithm>
 
 #include "data/parameters.h"
 
@@ -15,7 +16,7 @@ namespace kvd {
 
 namespace {
 
-constexpr int kWidth = 544;
+constexpr int kMinWidth = 580;
 constexpr int kTabControlHeight = 292;
 
 }  // namespace
@@ -24,14 +25,13 @@ TfrmSetEditor::TfrmSetEditor(const SetTable& sets, QWidget* parent) : QDialog(pa
   setObjectName(QStringLiteral("frmSetEditor"));
   setWindowTitle(QStringLiteral("Редактор наборов данных"));
   setModal(true);
-  setFixedSize(kWidth, kHeight);
   setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
 
-  // The tab control: ten fixed tabs over one page that shows the set of the chosen tab.
+  // The tab control: ten fixed tabs over one page that shows the set of the chosen tab. The
+  // dialog is as wide as all ten tabs need, so that none is cut off or hidden.
   tabControl_ = new QWidget(this);
   tabControl_->setObjectName(QStringLiteral("TabControl"));
-  tabControl_->setGeometry(8, 8, kWidth - 16, kTabControlHeight);
   auto* page = new QFrame(tabControl_);
   page->setFrameShape(QFrame::StyledPanel);
   tabs_ = new QTabBar(tabControl_);
@@ -39,7 +39,11 @@ TfrmSetEditor::TfrmSetEditor(const SetTable& sets, QWidget* parent) : QDialog(pa
   tabs_->setExpanding(false);
   tabs_->setDrawBase(false);
   tabs_->setUsesScrollButtons(false);
+  tabs_->setElideMode(Qt::ElideNone);
   for (int i = 1; i <= kDataSetCount; ++i) tabs_->addTab(QStringLiteral("Набор %1").arg(i));
+  const int width = std::max(kMinWidth, tabs_->sizeHint().width() + 16 + 4);
+  setFixedSize(width, kHeight);
+  tabControl_->setGeometry(8, 8, width - 16, kTabControlHeight);
   tabs_->setGeometry(0, 0, tabControl_->width(), tabs_->sizeHint().height());
   const int pageTop = tabs_->sizeHint().height() - 1;
   page->setGeometry(0, pageTop, tabControl_->width(), kTabControlHeight - pageTop);
@@ -67,18 +71,19 @@ TfrmSetEditor::TfrmSetEditor(const SetTable& sets, QWidget* parent) : QDialog(pa
     label->setBuddy(list);
     auto* check = new QCheckBox(QStringLiteral("показывать развернутым"), tabControl_);
     check->setObjectName(QStringLiteral("cbExpanded%1").arg(k));
-    check->setGeometry(360, top + 2, 150, 18);
+    // 150 wide, or wider where the font needs it.
+    check->setGeometry(360, top + 2, std::max(150, check->sizeHint().width()), 18);
     lists_[static_cast<size_t>(k - 1)] = list;
     checks_[static_cast<size_t>(k - 1)] = check;
   }
 
   bOK_ = new QPushButton(QStringLiteral("Ok"), this);
   bOK_->setObjectName(QStringLiteral("bOK"));
-  bOK_->setGeometry(kWidth - 204, kHeight - 40, 92, 27);
+  bOK_->setGeometry(width - 204, kHeight - 40, 92, 27);
   bOK_->setAutoDefault(false);
   bCancel_ = new QPushButton(QStringLiteral("Отмена"), this);
   bCancel_->setObjectName(QStringLiteral("bCancel"));
-  bCancel_->setGeometry(kWidth - 104, kHeight - 40, 92, 27);
+  bCancel_->setGeometry(width - 104, kHeight - 40, 92, 27);
   bCancel_->setDefault(true);
 
   shown_ = 0;

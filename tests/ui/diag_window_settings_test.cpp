@@ -3,12 +3,15 @@
 // by scripts while they run modally.
 #include <QAction>
 #include <QCheckBox>
+#include <QColor>
 #include <QComboBox>
+#include <QImage>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTabBar>
+#include <cstdlib>
 
 #include "diag_window_fixture.h"
 #include "modal_script.h"
@@ -119,6 +122,15 @@ TEST_F(DiagWindowTest, SettingsDialogStoresTheChoiceAndTheOpenPanesTakeTheNewLoo
     EXPECT_EQ(w.Pane(i)->LineWidth(), 2) << i;
   }
   EXPECT_EQ(ReadWindowGraphLook(*settings_), (GraphLook{4, 2, 100}));
+  // And they are drawn so: the charts take the blue scheme's background, 363895.
+  QApplication::processEvents();
+  const QImage shot = w.grab().toImage();
+  if (const char* dir = std::getenv("KVD_LOOK_DIR"))
+    shot.save(QString::fromLocal8Bit(dir) + QStringLiteral("/diag_window_blue.png"));
+  for (int i : {0, 6}) {
+    const QPoint inChart = w.Pane(i)->mapTo(&w, QPoint(200, 8));
+    EXPECT_EQ(QColor(shot.pixel(inChart)).rgb() & 0xFFFFFF, 0x363895u) << i;
+  }
 
   // The next window starts with all of it.
   window_.reset();
