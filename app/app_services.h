@@ -28,6 +28,7 @@ class AppServices : public LauncherServices {
   void RunDiagnostics(QWidget* launcher, const PortChoice& port, int family, const QString& caption,
                       bool autoConnect) override;
   void ShowAbout(QWidget* parent) override;
+  void ShowSettings(QWidget* parent) override;
   void ClosePort() override;
 
   // The diagnostic window while it is open (for the demo's screenshots), else null.

@@ -27,6 +27,7 @@ class FakeServices : public LauncherServices {
   std::vector<QString> messages;
   int portsClosed = 0;
   int aboutShown = 0;
+  int settingsShown = 0;
   struct Run {
     PortChoice port;
     int family;
@@ -54,6 +55,10 @@ class FakeServices : public LauncherServices {
   void ShowAbout(QWidget* parent) override {
     ++aboutShown;
     EXPECT_FALSE(parent->isVisible());
+  }
+  void ShowSettings(QWidget* parent) override {
+    ++settingsShown;
+    EXPECT_NE(parent, nullptr);
   }
   void ClosePort() override { ++portsClosed; }
 };
@@ -156,7 +161,7 @@ TEST(LauncherTest, ChoosingTheFamilyEnablesStartAndStartOpensTheDiagnosticWindow
             form.frameGeometry().topLeft() + button + QPoint(form.EcuButton()->width() + 40, 40));
 }
 
-TEST(LauncherTest, ImportAndSettingsReportThatTheyAreNotAvailableYetAndAboutHidesTheLauncher) {
+TEST(LauncherTest, ImportReportsThatItIsNotAvailableYetSettingsOpenAndAboutHidesTheLauncher) {
   QTemporaryDir dir;
   FakeServices services;
   TMForm form(services, Quick(dir.path()));
@@ -166,11 +171,13 @@ TEST(LauncherTest, ImportAndSettingsReportThatTheyAreNotAvailableYetAndAboutHide
   ASSERT_EQ(services.messages.size(), 1u);
   EXPECT_TRUE(services.messages[0].contains(QStringLiteral("недоступен")));
   EXPECT_TRUE(services.runs.empty());
-  // The settings dialog is not there yet: its button is shown disabled.
-  const auto* cfg = form.findChild<QToolButton*>(QStringLiteral("sbCfg"));
+  // "Настройка" can be pressed and opens the settings dialog.
+  auto* cfg = form.findChild<QToolButton*>(QStringLiteral("sbCfg"));
   ASSERT_NE(cfg, nullptr);
-  EXPECT_FALSE(cfg->isEnabled());
+  EXPECT_TRUE(cfg->isEnabled());
   EXPECT_TRUE(cfg->isVisible());
+  cfg->click();
+  EXPECT_EQ(services.settingsShown, 1);
   form.sbAboutClick();
   EXPECT_EQ(services.aboutShown, 1);
   EXPECT_TRUE(form.isVisible());

@@ -31,6 +31,7 @@ class QuietServices : public LauncherServices {
   void ShowMessage(QWidget*, const QString&, QMessageBox::Icon) override {}
   void RunDiagnostics(QWidget*, const PortChoice&, int, const QString&, bool) override {}
   void ShowAbout(QWidget*) override {}
+  void ShowSettings(QWidget*) override {}
   void ClosePort() override {}
 };
 
