@@ -102,6 +102,10 @@ int32_t ReadImmoStatus(DiagSession& session, EcuUi& ui, std::vector<uint8_t>& an
   return ReadOne(session, ui, KwpRequest{0x21, 0xA0}, answer);
 }
 
+int32_t ReadAdcChannels(DiagSession& session, EcuUi& ui, std::vector<uint8_t>& answer) {
+  return ReadOne(session, ui, KwpRequest{0x21, 0x03}, answer);
+}
+
 int32_t ShowConfigFlags(DiagSession& session, EcuUi& ui) {
   std::vector<uint8_t> answer;
   const int32_t result = ReadConfigFlags(session, ui, answer);

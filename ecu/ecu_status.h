@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -35,6 +36,11 @@ std::string ImmoStatusText(std::span<const uint8_t> answer);
 int32_t ReadConfigFlags(DiagSession& session, EcuUi& ui, std::vector<uint8_t>& answer);
 // 21 A0 with the poll cycle held.
 int32_t ReadImmoStatus(DiagSession& session, EcuUi& ui, std::vector<uint8_t>& answer);
+// The labels of the ADC bar, in the order of AdcChannelTexts.
+inline constexpr std::array<const char*, 6> kAdcChannelLabels = {"ДМРВ", "ДПДЗ", "ДД",
+                                                                 "ДК",   "ДТОЖ", "АКБ"};
+// 21 03, the ADC channels (AdcChannelTexts turns the answer into the bar's texts).
+int32_t ReadAdcChannels(DiagSession& session, EcuUi& ui, std::vector<uint8_t>& answer);
 
 // "Комплектация": reads and shows the flags, or "Ошибка KWP - ReadDataByLocalIdentifier".
 int32_t ShowConfigFlags(DiagSession& session, EcuUi& ui);

@@ -16,6 +16,11 @@ int main(int argc, char** argv) {
   kvdcli::AddInfoCommand(app, rc);
   kvdcli::AddExportCommand(app, rc);
   kvdcli::AddLiveCommand(app, rc);
+  kvdcli::AddIdCommand(app, rc);
+  kvdcli::AddFlagsCommand(app, rc);
+  kvdcli::AddImmoCommand(app, rc);
+  kvdcli::AddResetCommand(app, rc);
+  kvdcli::AddAdcCommand(app, rc);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
