@@ -14,6 +14,7 @@
 
 #include "session/session_ui.h"
 #include "settings/settings_store.h"
+#include "ui/diag_files.h"
 #include "ui/diag_sets.h"
 #include "ui/frm_graph.h"
 
@@ -43,6 +44,10 @@ struct DiagWindowConfig {
   QWidget* launcher = nullptr;       // placement (left + 100, top + 100) and the busy notice
   // Where the window's modal messages go. Empty: a modal message box.
   std::function<void(const QString&)> messageSink;
+  // The dialogs of saving and opening files. Empty members: the real dialogs.
+  DiagFileUi fileUi;
+  // The file the launcher's import chose: opened at creation instead of connecting.
+  QString openFileName;
 };
 
 class TFormDiagJ5E2 : public QMainWindow, public SessionUi {
@@ -72,6 +77,8 @@ class TFormDiagJ5E2 : public QMainWindow, public SessionUi {
   void miResetDataClick();
   void miCancelSelectClick();
   void miADCClick();
+  void miSaveDiagDataClick();
+  void miOpenDiagDataClick();
   void ChooseSet(int set);
   // The poll timer's tick.
   void ComTimerTimer();
@@ -79,6 +86,7 @@ class TFormDiagJ5E2 : public QMainWindow, public SessionUi {
   // --- state for the launcher and tests
   DiagSession& Session() { return *session_; }
   HistoryStore& History() { return *history_; }
+  DiagFiles& Files() { return *files_; }
   GraphShared& Shared() { return shared_; }
   TfrmGraph* Pane(int i) const { return panes_[static_cast<size_t>(i)]; }  // 0..6
   TRxTimer* ComTimer() const { return comTimer_; }
@@ -150,6 +158,7 @@ class TFormDiagJ5E2 : public QMainWindow, public SessionUi {
   DiagWindowConfig config_;
   std::unique_ptr<HistoryStore> history_;
   std::unique_ptr<DiagSession> session_;
+  std::unique_ptr<DiagFiles> files_;
   GraphShared shared_;
   SetTable sets_;
   int currentSet_ = 1;

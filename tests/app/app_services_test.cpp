@@ -42,7 +42,8 @@ TEST(AppServicesTest, DemoPortConnectsAndRecordsInRealTime) {
     if ((online && records >= 3) || clock.elapsed() > 20000) w->close();
   });
   watch.start(50);
-  services.RunDiagnostics(nullptr, PortChoice::VirtualEcu(), 1, QStringLiteral("Demo"), true);
+  services.RunDiagnostics(nullptr, PortChoice::VirtualEcu(), 1, QStringLiteral("Demo"), true,
+                          QString());
   watch.stop();
   EXPECT_EQ(interval, 50);
   EXPECT_TRUE(online);
