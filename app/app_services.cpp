@@ -10,6 +10,7 @@
 #include "sim/virtual_ecu.h"
 #include "sim/virtual_line.h"
 #include "ui/diag_window.h"
+#include "ui/frm_cfg.h"
 
 namespace kvd {
 
@@ -59,6 +60,9 @@ void AppServices::RunDiagnostics(QWidget* launcher, const PortChoice& port, int,
   config.autoConnect = autoConnect && openFile.isEmpty();
   config.openFileName = openFile;
   config.launcher = launcher;
+  // The panes start with the number of points chosen in the settings dialog, in this run or an
+  // earlier one.
+  config.visiblePointCount = StartPointCount(*settings_);
 
   std::unique_ptr<TFormDiagJ5E2> window;
   try {
@@ -81,6 +85,11 @@ void AppServices::RunDiagnostics(QWidget* launcher, const PortChoice& port, int,
 void AppServices::ShowAbout(QWidget*) {
   TFormSplash splash;
   splash.ShowSplash(TFormSplash::About);
+}
+
+void AppServices::ShowSettings(QWidget* parent) {
+  TFormCfg dialog(*settings_, parent);
+  dialog.exec();
 }
 
 void AppServices::ClosePort() {

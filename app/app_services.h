@@ -29,6 +29,7 @@ class AppServices : public LauncherServices {
                       bool autoConnect, const QString& openFile) override;
   QString AskImportFile(QWidget* parent) override;
   void ShowAbout(QWidget* parent) override;
+  void ShowSettings(QWidget* parent) override;
   void ClosePort() override;
 
   // The diagnostic window while it is open (for the demo's screenshots), else null.

@@ -229,8 +229,6 @@ TMForm::TMForm(LauncherServices& services, LauncherOptions options, QWidget* par
   sbImport_->setObjectName(QStringLiteral("sbImport"));
   sbCfg_ = MakeButton(QStringLiteral("Настройка"), QStringLiteral("Настройка программы"), kIconCfg);
   sbCfg_->setObjectName(QStringLiteral("sbCfg"));
-  // The settings dialog comes with a later version: the button is there but cannot be pressed.
-  sbCfg_->setEnabled(false);
   sbHelp_ =
       MakeButton(QStringLiteral("Справка"), QStringLiteral("Вызов справочной системы"), kIconHelp);
   sbHelp_->setObjectName(QStringLiteral("sbHelp"));
@@ -393,10 +391,7 @@ void TMForm::sbImportClick() {
 }
 
 void TMForm::sbCfgClick() {
-  services_.ShowMessage(this,
-                        QStringLiteral("Настройка программы пока недоступна в этой версии. Время "
-                                       "опроса задаётся в файле kvddiag.ini рядом с программой."),
-                        QMessageBox::Information);
+  services_.ShowSettings(this);
 }
 
 void TMForm::sbHelpClick() {

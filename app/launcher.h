@@ -40,6 +40,8 @@ class LauncherServices {
   virtual QString AskImportFile(QWidget* parent) = 0;
   // Shows the about window in its about form (modal).
   virtual void ShowAbout(QWidget* parent) = 0;
+  // Shows the settings dialog (modal) and keeps what the user chose.
+  virtual void ShowSettings(QWidget* parent) = 0;
   // Closes the serial port, if one is open.
   virtual void ClosePort() = 0;
 };

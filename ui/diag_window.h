@@ -83,6 +83,8 @@ class TFormDiagJ5E2 : public QMainWindow, public SessionUi, public EcuUi {
   void miSaveDiagDataClick();
   void miOpenDiagDataClick();
   void ChooseSet(int set);
+  void miChangeSetClick();  // "Изменить наборы данных": the set editor
+  void miCfgClick();  // "Настройка": the settings dialog; the panes take the new look
   // The poll timer's tick.
   void ComTimerTimer();
 

@@ -5,14 +5,19 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QComboBox>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QPushButton>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTimer>
 
 #include "data/history.h"
 #include "session/diag_session.h"
 #include "ui/diag_window.h"
+#include "ui/frm_cfg.h"
 #include "ui/rx_timer.h"
 
 namespace kvd {
@@ -50,6 +55,67 @@ TEST(AppServicesTest, DemoPortConnectsAndRecordsInRealTime) {
   EXPECT_GE(records, 3);
   EXPECT_EQ(services.OpenWindow(), nullptr);
   EXPECT_LT(clock.elapsed(), 20000);
+}
+
+// Answers the settings dialog once it runs modally; gives up (and fails) after five seconds.
+void ChooseInSettingsDialog(int scheme, int lineWidth, int points) {
+  auto* timer = new QTimer;
+  auto tries = std::make_shared<int>(0);
+  QObject::connect(timer, &QTimer::timeout, [=] {
+    auto* d = qobject_cast<TFormCfg*>(QApplication::activeModalWidget());
+    if (!d && ++*tries < 500) return;
+    timer->stop();
+    timer->deleteLater();
+    ASSERT_NE(d, nullptr) << "the settings dialog did not open";
+    d->cboxColor()->setCurrentIndex(scheme);
+    d->eLineWidth()->setValue(lineWidth);
+    d->eNumXPoint()->setValue(points);
+    d->bOK()->click();
+  });
+  timer->start(10);
+}
+
+struct PaneLook {
+  int scheme = -1;
+  int lineWidth = -1;
+  int points = -1;
+};
+
+// Opens the diagnostic window off-line and reads the look of its first pane.
+PaneLook OpenWindowAndLook(AppServices& services) {
+  PaneLook look;
+  QTimer watch;
+  QObject::connect(&watch, &QTimer::timeout, [&] {
+    if (TFormDiagJ5E2* w = services.OpenWindow()) {
+      look = {w->Pane(0)->ColorScheme(), w->Pane(0)->LineWidth(), w->Pane(0)->PointCount()};
+      w->close();
+    }
+  });
+  watch.start(20);
+  services.RunDiagnostics(nullptr, PortChoice::VirtualEcu(), 1, QStringLiteral("Demo"), false,
+                          QString());
+  return look;
+}
+
+TEST(AppServicesTest, SettingsChosenBeforeAnyDiagnosticWindowAreKeptAndUsedAfterARestart) {
+  QTemporaryDir dir;
+  const QString store = dir.filePath("user.conf");
+  const QString ini = dir.filePath("kvddiag.ini");
+  {
+    AppServices services(UserSettings::OpenFile(store), ini);
+    ChooseInSettingsDialog(2, 3, 20);
+    services.ShowSettings(nullptr);
+    const PaneLook look = OpenWindowAndLook(services);
+    EXPECT_EQ(look.scheme, 2);
+    EXPECT_EQ(look.lineWidth, 3);
+    EXPECT_EQ(look.points, 20);
+  }
+  // The next start of the program.
+  AppServices services(UserSettings::OpenFile(store), ini);
+  const PaneLook look = OpenWindowAndLook(services);
+  EXPECT_EQ(look.scheme, 2);
+  EXPECT_EQ(look.lineWidth, 3);
+  EXPECT_EQ(look.points, 20);
 }
 
 }  // namespace

@@ -28,6 +28,7 @@ class FakeServices : public LauncherServices {
   std::vector<QString> messages;
   int portsClosed = 0;
   int aboutShown = 0;
+  int settingsShown = 0;
   struct Run {
     PortChoice port;
     int family;
@@ -62,6 +63,10 @@ class FakeServices : public LauncherServices {
   void ShowAbout(QWidget* parent) override {
     ++aboutShown;
     EXPECT_FALSE(parent->isVisible());
+  }
+  void ShowSettings(QWidget* parent) override {
+    ++settingsShown;
+    EXPECT_NE(parent, nullptr);
   }
   void ClosePort() override { ++portsClosed; }
 };
@@ -245,17 +250,19 @@ TEST(LauncherTest, OrdinaryStartAfterAnImportConnectsWithoutTheFile) {
   EXPECT_TRUE(services.runs[1].openFile.isEmpty());
 }
 
-TEST(LauncherTest, SettingsAreNotAvailableYetAndAboutHidesTheLauncher) {
+TEST(LauncherTest, SettingsOpenAndAboutHidesTheLauncher) {
   QTemporaryDir dir;
   FakeServices services;
   TMForm form(services, Quick(dir.path()));
   ASSERT_TRUE(form.FormCreate());
   form.show();
-  // The settings dialog is not there yet: its button is shown disabled.
-  const auto* cfg = form.findChild<QToolButton*>(QStringLiteral("sbCfg"));
+  // "Настройка" can be pressed and opens the settings dialog.
+  auto* cfg = form.findChild<QToolButton*>(QStringLiteral("sbCfg"));
   ASSERT_NE(cfg, nullptr);
-  EXPECT_FALSE(cfg->isEnabled());
+  EXPECT_TRUE(cfg->isEnabled());
   EXPECT_TRUE(cfg->isVisible());
+  cfg->click();
+  EXPECT_EQ(services.settingsShown, 1);
   form.sbAboutClick();
   EXPECT_EQ(services.aboutShown, 1);
   EXPECT_TRUE(form.isVisible());

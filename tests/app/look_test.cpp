@@ -33,6 +33,7 @@ class QuietServices : public LauncherServices {
                       const QString&) override {}
   QString AskImportFile(QWidget*) override { return {}; }
   void ShowAbout(QWidget*) override {}
+  void ShowSettings(QWidget*) override {}
   void ClosePort() override {}
 };
 

@@ -82,7 +82,7 @@ TEST_F(DiagWindowTest, MenusCarryTheirShortcutsAndLaterCommandsAreDisabled) {
       {"miMeasure", QKeySequence(Qt::CTRL | Qt::Key_I), false},
       {"miCancelSelect", QKeySequence(Qt::CTRL | Qt::Key_U), false},  // no marks yet
       {"miAddFloat", QKeySequence(Qt::CTRL | Qt::Key_A), false},
-      {"miChangeSet", QKeySequence(Qt::CTRL | Qt::Key_D), false},
+      {"miChangeSet", QKeySequence(Qt::CTRL | Qt::Key_D), true},
       {"miErrors", QKeySequence(Qt::SHIFT | Qt::CTRL | Qt::Key_E), false},
       {"miIdent", QKeySequence(Qt::SHIFT | Qt::CTRL | Qt::Key_N), false},
       {"miConfig", QKeySequence(Qt::SHIFT | Qt::CTRL | Qt::Key_C), false},
