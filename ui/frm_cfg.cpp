@@ -47,7 +47,7 @@ TFormCfg::TFormCfg(UserSettings& settings, QWidget* parent, uint32_t seed)
   gbColor_->setObjectName(QStringLiteral("gbColor"));
   gbColor_->setGeometry(10, 6, kGroupWidth, kGroupHeight);
 
-  // 1. The ranges and the scheme names.
+  // The scheme names and the ranges of the spin boxes.
   cboxColor_ = new QComboBox(gbColor_);
   cboxColor_->setObjectName(QStringLiteral("cboxColor"));
   for (const GraphColorScheme& scheme : GraphColorSchemes())
@@ -75,10 +75,10 @@ TFormCfg::TFormCfg(UserSettings& settings, QWidget* parent, uint32_t seed)
   bOK_->setGeometry(kDialogWidth - 100, kDialogHeight - 36, 88, 27);
   bOK_->setDefault(true);
 
-  // 3. The stored look (or the defaults the diagnostic window would use).
+  // The stored look, or the defaults the diagnostic window would use.
   const GraphLook look = ReadDialogGraphLook(settings_);
 
-  // 2. The sample pane over its own recording.
+  // The sample pane over its own recording.
   try {
     sampleHistory_ = std::make_unique<HistoryStore>(clock_);
   } catch (const std::bad_alloc&) {
@@ -87,7 +87,7 @@ TFormCfg::TFormCfg(UserSettings& settings, QWidget* parent, uint32_t seed)
   sample_ = new TfrmGraph(gbColor_, sampleHistory_.get(), &sampleShared_, look.NumXPoint);
   sample_->setObjectName(QStringLiteral("SampleGraph"));
   sample_->SetTitle(QStringLiteral("Параметр 1"));
-  sample_->SetGraphShown(true);  // sets the height of a lone pane: the group gives it its own
+  sample_->SetGraphShown(true);  // this sets the pane height to 30: the geometry comes after
   sample_->setGeometry(10, 20, kGroupWidth - 20, kGroupHeight - 50);
   sample_->Mask = 0xFF;
   sample_->Decimals = 2;
@@ -103,11 +103,11 @@ TFormCfg::TFormCfg(UserSettings& settings, QWidget* parent, uint32_t seed)
   sample_->SetLineWidth(look.LineWidth);
   eNumXPoint_->setValue(look.NumXPoint);
 
-  // 4. The controls show the sample's look.
+  // The controls show the sample's look.
   cboxColor_->setCurrentIndex(sample_->ColorScheme());
   eLineWidth_->setValue(sample_->LineWidth());
 
-  // 5. The sample series.
+  // The sample series.
   FillSample(seed);
   ShowSamplePoints(eNumXPoint_->value());
 

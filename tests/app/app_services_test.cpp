@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QFile>
@@ -14,6 +13,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include "../ui/modal_script.h"
 #include "data/history.h"
 #include "session/diag_session.h"
 #include "ui/diag_window.h"
@@ -57,22 +57,14 @@ TEST(AppServicesTest, DemoPortConnectsAndRecordsInRealTime) {
   EXPECT_LT(clock.elapsed(), 20000);
 }
 
-// Answers the settings dialog once it runs modally; gives up (and fails) after five seconds.
+// Answers the settings dialog once it runs modally.
 void ChooseInSettingsDialog(int scheme, int lineWidth, int points) {
-  auto* timer = new QTimer;
-  auto tries = std::make_shared<int>(0);
-  QObject::connect(timer, &QTimer::timeout, [=] {
-    auto* d = qobject_cast<TFormCfg*>(QApplication::activeModalWidget());
-    if (!d && ++*tries < 500) return;
-    timer->stop();
-    timer->deleteLater();
-    ASSERT_NE(d, nullptr) << "the settings dialog did not open";
-    d->cboxColor()->setCurrentIndex(scheme);
-    d->eLineWidth()->setValue(lineWidth);
-    d->eNumXPoint()->setValue(points);
-    d->bOK()->click();
+  testing::WhenModal<TFormCfg>([=](TFormCfg& d) {
+    d.cboxColor()->setCurrentIndex(scheme);
+    d.eLineWidth()->setValue(lineWidth);
+    d.eNumXPoint()->setValue(points);
+    d.bOK()->click();
   });
-  timer->start(10);
 }
 
 struct PaneLook {
