@@ -44,15 +44,21 @@ KwpLink& AppServices::LinkFor(const PortChoice& port) {
   return *link_;
 }
 
+QString AppServices::AskImportFile(QWidget* parent) {
+  return ChooseFileToOpen(parent, ImportDataFileFilter(), QString());
+}
+
 void AppServices::RunDiagnostics(QWidget* launcher, const PortChoice& port, int,
-                                 const QString& caption, bool autoConnect) {
+                                 const QString& caption, bool autoConnect,
+                                 const QString& openFile) {
   DiagWindowConfig config;
   config.link = &LinkFor(port);
   config.settings = settings_.get();
   config.poll = ReadPollSettings(iniPath_);
   config.comPort = port.number;
   if (port.kind == PortChoice::Kind::Device) config.comDevice = port.device.toStdString();
-  config.autoConnect = autoConnect;
+  config.autoConnect = autoConnect && openFile.isEmpty();
+  config.openFileName = openFile;
   config.launcher = launcher;
   // The panes start with the number of points chosen in the settings dialog, in this run or an
   // earlier one.

@@ -23,6 +23,8 @@
 #include "app/families.h"
 #include "app/single_instance.h"
 #include "app/splash.h"
+#include "data/data_file.h"
+#include "ui/diag_files.h"
 
 namespace kvd {
 
@@ -369,14 +371,23 @@ void TMForm::sbStartDiagClick(bool fromImport) {
                             QMessageBox::Information);
     return;
   }
-  services_.RunDiagnostics(this, port_, family, FamilyLongName(family), autoConnect_);
+  services_.RunDiagnostics(this, port_, family, FamilyLongName(family), autoConnect_,
+                           fromImport ? pendingFile_ : QString());
 }
 
 void TMForm::sbImportClick() {
-  services_.ShowMessage(this,
-                        QStringLiteral("Импорт данных из файла пока недоступен в этой версии "
-                                       "программы."),
-                        QMessageBox::Information);
+  const QString name = services_.AskImportFile(this);
+  if (name.isEmpty()) return;
+  int family = -1;
+  try {
+    family = ReadDataFileFamily(FilePath(name));
+  } catch (const std::exception& e) {
+    services_.ShowMessage(this, QString::fromUtf8(e.what()), QMessageBox::Critical);
+    return;
+  }
+  importTag_ = family;
+  pendingFile_ = name;
+  sbStartDiagClick(true);
 }
 
 void TMForm::sbCfgClick() {

@@ -134,7 +134,11 @@ TFormDiagJ5E2::TFormDiagJ5E2(DiagWindowConfig config, QWidget* parent)
 
   // 6: the panes; the recording shows on them from its append callback.
   BuildPanes();
-  history_->SetAppendCallback([this](int32_t index) { ShowNewestRecord(index); });
+  files_ = std::make_unique<DiagFiles>(*this, config_.fileUi, config_.openFileName);
+  history_->SetAppendCallback([this](int32_t index) {
+    files_->RecordAppended();
+    ShowNewestRecord(index);
+  });
   history_->SetFullCallback(
       [this] { SetStatusWarning("Память для записи данных заполнена, запись остановлена."); });
 
@@ -146,6 +150,8 @@ TFormDiagJ5E2::TFormDiagJ5E2(DiagWindowConfig config, QWidget* parent)
   session_->PollEnabled = true;
   comTimer_->SetEnabled(true);
   qApp->installEventFilter(this);
+  // Opened by the launcher's import: the file instead of a connection.
+  if (files_->OpenAtStart()) UpdateDataMenu();
 }
 
 TFormDiagJ5E2::~TFormDiagJ5E2() {
@@ -181,10 +187,12 @@ void TFormDiagJ5E2::BuildMenus() {
 
   miData_ = bar->addMenu(QStringLiteral("Данные"));
   miData_->setObjectName(QStringLiteral("miData"));
-  AddAction(miData_, "miSaveDiagData", QStringLiteral("Сохранить данные в файл"),
-            QKeySequence(Qt::CTRL | Qt::Key_S), false);
+  QAction* save = AddAction(miData_, "miSaveDiagData", QStringLiteral("Сохранить данные в файл"),
+                            QKeySequence(Qt::CTRL | Qt::Key_S), true);
+  connect(save, &QAction::triggered, this, [this] { miSaveDiagDataClick(); });
   miOpenDiagData_ = AddAction(miData_, "miOpenDiagData", QStringLiteral("Открыть файл с данными"),
-                              QKeySequence(Qt::CTRL | Qt::Key_O), false);
+                              QKeySequence(Qt::CTRL | Qt::Key_O), true);
+  connect(miOpenDiagData_, &QAction::triggered, this, [this] { miOpenDiagDataClick(); });
   QAction* reset = AddAction(miData_, "miResetData", QStringLiteral("Очистить накопленные данные"),
                              QKeySequence(Qt::CTRL | Qt::Key_R), true);
   connect(reset, &QAction::triggered, this, [this] { miResetDataClick(); });
@@ -598,6 +606,15 @@ void TFormDiagJ5E2::miStopClick() {
   session_->miPauseClick(PauseSender::Stop);
 }
 
+void TFormDiagJ5E2::miSaveDiagDataClick() {
+  files_->miSaveDiagDataClick();
+}
+
+void TFormDiagJ5E2::miOpenDiagDataClick() {
+  // A file brings its own marks.
+  if (files_->miOpenDiagDataClick()) UpdateDataMenu();
+}
+
 void TFormDiagJ5E2::miADCClick() {
   // The action toggled its own check mark.
   const bool shown = miADC_->isChecked();
@@ -843,9 +860,7 @@ void TFormDiagJ5E2::ApplyMenus(const SessionMenus& menus) {
   miPause_->setEnabled(menus.PauseEnabled);
   miStop_->setText(QString::fromStdString(menus.StopCaption));
   miStop_->setEnabled(menus.StopEnabled);
-  // Opening files comes with a later version; until then the item stays disabled.
-  miOpenDiagData_->setEnabled(menus.OpenDiagDataEnabled &&
-                              !miOpenDiagData_->property("kvdUnavailable").toBool());
+  miOpenDiagData_->setEnabled(menus.OpenDiagDataEnabled);
   for (QAction* nav : {miLeft_, miRight_, miFrameLeft_, miFrameRight_})
     nav->setEnabled(menus.NavigationEnabled);
 }

@@ -15,6 +15,7 @@
 #include "ecu/ecu_ui.h"
 #include "session/session_ui.h"
 #include "settings/settings_store.h"
+#include "ui/diag_files.h"
 #include "ui/diag_sets.h"
 #include "ui/frm_graph.h"
 
@@ -44,6 +45,10 @@ struct DiagWindowConfig {
   QWidget* launcher = nullptr;       // placement (left + 100, top + 100) and the busy notice
   // Where the window's modal messages go. Empty: a modal message box.
   std::function<void(const QString&)> messageSink;
+  // The dialogs of saving and opening files. Empty members: the real dialogs.
+  DiagFileUi fileUi;
+  // The file the launcher's import chose: opened at creation instead of connecting.
+  QString openFileName;
   // Where the window's Yes/No/Cancel questions go (true: Yes). Empty: a modal question box.
   std::function<bool(const QString&)> confirmSink;
 };
@@ -79,6 +84,8 @@ class TFormDiagJ5E2 : public QMainWindow, public SessionUi, public EcuUi {
   void miComplectClick();    // "Комплектация"
   void miECUResetClick();    // "Сброс ЭБУ"
   void miImmoStatusClick();  // "Статус иммобилайзера" (hidden; Shift+Ctrl+I)
+  void miSaveDiagDataClick();
+  void miOpenDiagDataClick();
   void ChooseSet(int set);
   void miChangeSetClick();  // "Изменить наборы данных": the set editor
   void miCfgClick();  // "Настройка": the settings dialog; the panes take the new look
@@ -88,6 +95,7 @@ class TFormDiagJ5E2 : public QMainWindow, public SessionUi, public EcuUi {
   // --- state for the launcher and tests
   DiagSession& Session() { return *session_; }
   HistoryStore& History() { return *history_; }
+  DiagFiles& Files() { return *files_; }
   GraphShared& Shared() { return shared_; }
   TfrmGraph* Pane(int i) const { return panes_[static_cast<size_t>(i)]; }  // 0..6
   TRxTimer* ComTimer() const { return comTimer_; }
@@ -166,6 +174,7 @@ class TFormDiagJ5E2 : public QMainWindow, public SessionUi, public EcuUi {
   DiagWindowConfig config_;
   std::unique_ptr<HistoryStore> history_;
   std::unique_ptr<DiagSession> session_;
+  std::unique_ptr<DiagFiles> files_;
   GraphShared shared_;
   SetTable sets_;
   int currentSet_ = 1;

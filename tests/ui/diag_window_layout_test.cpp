@@ -76,8 +76,8 @@ TEST_F(DiagWindowTest, MenusCarryTheirShortcutsAndLaterCommandsAreDisabled) {
     bool enabled;
   };
   const Item items[] = {
-      {"miSaveDiagData", QKeySequence(Qt::CTRL | Qt::Key_S), false},
-      {"miOpenDiagData", QKeySequence(Qt::CTRL | Qt::Key_O), false},
+      {"miSaveDiagData", QKeySequence(Qt::CTRL | Qt::Key_S), true},
+      {"miOpenDiagData", QKeySequence(Qt::CTRL | Qt::Key_O), true},  // off-line
       {"miResetData", QKeySequence(Qt::CTRL | Qt::Key_R), true},
       {"miMeasure", QKeySequence(Qt::CTRL | Qt::Key_I), false},
       {"miCancelSelect", QKeySequence(Qt::CTRL | Qt::Key_U), false},  // no marks yet
