@@ -16,6 +16,7 @@
 #include "session/session_ui.h"
 #include "settings/settings_store.h"
 #include "ui/diag_sets.h"
+#include "ui/frm_blm.h"
 #include "ui/frm_graph.h"
 
 class QAction;
@@ -31,6 +32,8 @@ namespace kvd {
 class DiagSession;
 class HistoryStore;
 class KwpLink;
+class TCtrlBar;
+class TFormBLM;
 class TRxTimer;
 
 struct DiagWindowConfig {
@@ -75,6 +78,8 @@ class TFormDiagJ5E2 : public QMainWindow, public SessionUi, public EcuUi {
   void miResetDataClick();
   void miCancelSelectClick();
   void miADCClick();
+  // "Память обучения, банк 1" / "банк 2": reads the bank and shows it in the learn-memory window.
+  void miLearn1Click(int bank);
   void ChooseSet(int set);
   // The poll timer's tick.
   void ComTimerTimer();
@@ -89,7 +94,9 @@ class TFormDiagJ5E2 : public QMainWindow, public SessionUi, public EcuUi {
   const SetTable& Sets() const { return sets_; }
   QWidget* ClientArea() const { return client_; }
   QFrame* PanelADC() const { return panelADC_; }
-  QFrame* PanelCtrl() const { return panelCtrl_; }
+  QFrame* PanelCtrl() const;
+  TCtrlBar* CtrlBar() const { return panelCtrl_; }
+  TFormBLM* FormBLM() const { return formBlm_; }
   QWidget* StatusBarPanel(int i) const;
   QString LinkText() const;
   int LinkIcon() const { return linkIcon_; }
@@ -172,7 +179,8 @@ class TFormDiagJ5E2 : public QMainWindow, public SessionUi, public EcuUi {
   std::array<TfrmGraph*, kPaneCount> panes_{};
   QFrame* panelADC_ = nullptr;
   std::array<QLineEdit*, kAdcChannelCount> adcEdits_{};
-  QFrame* panelCtrl_ = nullptr;
+  TCtrlBar* panelCtrl_ = nullptr;
+  QPointer<TFormBLM> formBlm_;
   QFrame* statusBar_ = nullptr;
   std::array<QLabel*, 4> statusPanels_{};
   QLabel* linkIconLabel_ = nullptr;
