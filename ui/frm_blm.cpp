@@ -47,8 +47,11 @@ TFormBLM::TFormBLM(EcuUi& ui, char separator, QWidget* owner, QWidget* client)
   for (uint16_t v : BlmRowAxis) rows << QString::number(v);
   grid_->setHorizontalHeaderLabels(columns);
   grid_->setVerticalHeaderLabels(rows);
+  // Five characters ("1.000") fit a 33-pixel column only with a small font and no elision.
+  grid_->setTextElideMode(Qt::ElideNone);
+  grid_->setWordWrap(false);
   QFont small = grid_->font();
-  small.setPointSizeF(small.pointSizeF() * 0.8);
+  small.setPixelSize(10);
   grid_->setFont(small);
   grid_->horizontalHeader()->setFont(small);
   grid_->verticalHeader()->setFont(small);
