@@ -29,6 +29,8 @@
 #include "session/diag_session.h"
 #include "ui/ctrl_bar.h"
 #include "ui/frm_blm.h"
+#include "ui/frm_cfg.h"
+#include "ui/frm_set_editor.h"
 #include "ui/rx_timer.h"
 
 namespace kvd {
@@ -131,7 +133,11 @@ TFormDiagJ5E2::TFormDiagJ5E2(DiagWindowConfig config, QWidget* parent)
 
   // 6: the panes; the recording shows on them from its append callback.
   BuildPanes();
-  history_->SetAppendCallback([this](int32_t index) { ShowNewestRecord(index); });
+  files_ = std::make_unique<DiagFiles>(*this, config_.fileUi, config_.openFileName);
+  history_->SetAppendCallback([this](int32_t index) {
+    files_->RecordAppended();
+    ShowNewestRecord(index);
+  });
   history_->SetFullCallback(
       [this] { SetStatusWarning("Память для записи данных заполнена, запись остановлена."); });
 
@@ -143,6 +149,8 @@ TFormDiagJ5E2::TFormDiagJ5E2(DiagWindowConfig config, QWidget* parent)
   session_->PollEnabled = true;
   comTimer_->SetEnabled(true);
   qApp->installEventFilter(this);
+  // Opened by the launcher's import: the file instead of a connection.
+  if (files_->OpenAtStart()) UpdateDataMenu();
 }
 
 TFormDiagJ5E2::~TFormDiagJ5E2() {
@@ -178,10 +186,12 @@ void TFormDiagJ5E2::BuildMenus() {
 
   miData_ = bar->addMenu(QStringLiteral("Данные"));
   miData_->setObjectName(QStringLiteral("miData"));
-  AddAction(miData_, "miSaveDiagData", QStringLiteral("Сохранить данные в файл"),
-            QKeySequence(Qt::CTRL | Qt::Key_S), false);
+  QAction* save = AddAction(miData_, "miSaveDiagData", QStringLiteral("Сохранить данные в файл"),
+                            QKeySequence(Qt::CTRL | Qt::Key_S), true);
+  connect(save, &QAction::triggered, this, [this] { miSaveDiagDataClick(); });
   miOpenDiagData_ = AddAction(miData_, "miOpenDiagData", QStringLiteral("Открыть файл с данными"),
-                              QKeySequence(Qt::CTRL | Qt::Key_O), false);
+                              QKeySequence(Qt::CTRL | Qt::Key_O), true);
+  connect(miOpenDiagData_, &QAction::triggered, this, [this] { miOpenDiagDataClick(); });
   QAction* reset = AddAction(miData_, "miResetData", QStringLiteral("Очистить накопленные данные"),
                              QKeySequence(Qt::CTRL | Qt::Key_R), true);
   connect(reset, &QAction::triggered, this, [this] { miResetDataClick(); });
@@ -200,8 +210,11 @@ void TFormDiagJ5E2::BuildMenus() {
   AddAction(miData_, "miRemoveFloat", QStringLiteral("Убрать все \"плавающие\" параметры"), {},
             false);
   miData_->addSeparator();
-  AddAction(miData_, "miChangeSet", QStringLiteral("Изменить наборы данных"),
-            QKeySequence(Qt::CTRL | Qt::Key_D), false);
+  QAction* changeSet = AddAction(miData_, "miChangeSet", QStringLiteral("Изменить наборы данных"),
+                                 QKeySequence(Qt::CTRL | Qt::Key_D), true);
+  connect(changeSet, &QAction::triggered, this, [this] { miChangeSetClick(); });
+  QAction* cfg = AddAction(miData_, "miCfg", QStringLiteral("Настройка"), {}, true);
+  connect(cfg, &QAction::triggered, this, [this] { miCfgClick(); });
   miData_->addSeparator();
   connect(miData_, &QMenu::aboutToShow, this, [this] { UpdateDataMenu(); });
 
@@ -331,23 +344,20 @@ void TFormDiagJ5E2::BuildPanes() {
 
 void TFormDiagJ5E2::ReadWindowSettings() {
   UserSettings& s = *config_.settings;
-  namespace k = settings_keys;
-  const auto w = ReadIntInRange(s, "", k::kDiagWindowWidth, kMinWindowWidth, kMaxWindowExtent);
-  const auto h = ReadIntInRange(s, "", k::kDiagWindowHeight, kMinWindowHeight, kMaxWindowExtent);
-  const auto left = ReadIntInRange(s, "", k::kDiagWindowLeft, -kMaxWindowExtent, kMaxWindowExtent);
-  const auto top = ReadIntInRange(s, "", k::kDiagWindowTop, -kMaxWindowExtent, kMaxWindowExtent);
-  if (w && h) resize(*w, *h);
-  if (left && top) {
+  const WindowBounds b = ReadWindowBounds(s, kMinWindowWidth, kMinWindowHeight, kMaxWindowExtent);
+  if (b.Width && b.Height) resize(*b.Width, *b.Height);
+  if (b.Left && b.Top) {
     // Bounds from another screen layout could put the window out of reach: only a position
     // whose title bar lies on some screen is taken.
-    const QRect title(*left, *top, std::max(width(), 100), 30);
+    const QRect title(*b.Left, *b.Top, std::max(width(), 100), 30);
     bool visible = false;
     for (const QScreen* screen : QGuiApplication::screens())
       if (screen->availableGeometry().intersects(title)) visible = true;
-    if (visible) move(*left, *top);
+    if (visible) move(*b.Left, *b.Top);
   }
-  colorScheme_ = ReadOrWriteDefault(s, "", k::kDiagColorScheme, 0, kGraphColorSchemeCount - 1, 0);
-  lineWidth_ = ReadOrWriteDefault(s, "", k::kDiagLineWidth, 1, 3, 1);
+  const GraphLook look = ReadWindowGraphLook(s);
+  colorScheme_ = look.ColorScheme;
+  lineWidth_ = look.LineWidth;
   sets_ = LoadSetTable(s);
 
   // The set items of the "Данные" menu, keys 1..9 and 0.
@@ -363,15 +373,11 @@ void TFormDiagJ5E2::ReadWindowSettings() {
 
 void TFormDiagJ5E2::SaveWindowSettings() {
   UserSettings& s = *config_.settings;
-  namespace k = settings_keys;
   const QRect normal =
       (isMaximized() || isMinimized() || isFullScreen()) ? normalGeometry() : geometry();
   const QPoint origin =
       (isMaximized() || isMinimized() || isFullScreen()) ? normal.topLeft() : pos();
-  s.WriteInt("", k::kDiagWindowWidth, normal.width());
-  s.WriteInt("", k::kDiagWindowHeight, normal.height());
-  s.WriteInt("", k::kDiagWindowLeft, origin.x());
-  s.WriteInt("", k::kDiagWindowTop, origin.y());
+  StoreWindowBounds(s, origin.x(), origin.y(), normal.width(), normal.height());
   StoreSetTable(s, sets_);
   const QString error = s.Sync();
   if (!error.isEmpty()) ShowMessage(error.toStdString());
@@ -472,6 +478,31 @@ void TFormDiagJ5E2::ApplyCurrentSet() {
   ForEachPane([](TfrmGraph& p) { p.Refill(); });
 }
 
+void TFormDiagJ5E2::miChangeSetClick() {
+  TfrmSetEditor editor(sets_, this);
+  if (editor.exec() != QDialog::Accepted) return;
+  sets_ = editor.WorkingCopy();
+  // Every set item takes its (possibly edited) name at once, not only the one of the shown tab.
+  for (int set = 1; set <= kDataSetCount; ++set)
+    if (QAction* item = Action(QStringLiteral("miSet%1").arg(set)))
+      item->setText(sets_[static_cast<size_t>(set - 1)].Name);
+  if (isVisible()) ApplyCurrentSet();
+}
+
+void TFormDiagJ5E2::miCfgClick() {
+  TFormCfg dialog(*config_.settings, this);
+  dialog.ErrorShown = [this](const QString& error) { ShowMessage(error.toStdString()); };
+  if (dialog.exec() != QDialog::Accepted) return;
+  // The open panes take the new look at once; their number of points stays as zoomed.
+  const GraphLook look = dialog.Chosen();
+  colorScheme_ = look.ColorScheme;
+  lineWidth_ = look.LineWidth;
+  ForEachPane([this](TfrmGraph& p) {
+    p.SetColorScheme(colorScheme_);
+    p.SetLineWidth(lineWidth_);
+  });
+}
+
 void TFormDiagJ5E2::ChooseSet(int set) {
   if (set < 1 || set > kDataSetCount) return;
   currentSet_ = set;
@@ -559,6 +590,15 @@ void TFormDiagJ5E2::miPauseClick() {
 }
 void TFormDiagJ5E2::miStopClick() {
   session_->miPauseClick(PauseSender::Stop);
+}
+
+void TFormDiagJ5E2::miSaveDiagDataClick() {
+  files_->miSaveDiagDataClick();
+}
+
+void TFormDiagJ5E2::miOpenDiagDataClick() {
+  // A file brings its own marks.
+  if (files_->miOpenDiagDataClick()) UpdateDataMenu();
 }
 
 void TFormDiagJ5E2::miADCClick() {
@@ -816,9 +856,7 @@ void TFormDiagJ5E2::ApplyMenus(const SessionMenus& menus) {
   miPause_->setEnabled(menus.PauseEnabled);
   miStop_->setText(QString::fromStdString(menus.StopCaption));
   miStop_->setEnabled(menus.StopEnabled);
-  // Opening files comes with a later version; until then the item stays disabled.
-  miOpenDiagData_->setEnabled(menus.OpenDiagDataEnabled &&
-                              !miOpenDiagData_->property("kvdUnavailable").toBool());
+  miOpenDiagData_->setEnabled(menus.OpenDiagDataEnabled);
   for (QAction* nav : {miLeft_, miRight_, miFrameLeft_, miFrameRight_})
     nav->setEnabled(menus.NavigationEnabled);
 }

@@ -15,6 +15,7 @@
 #include "ecu/ecu_ui.h"
 #include "session/session_ui.h"
 #include "settings/settings_store.h"
+#include "ui/diag_files.h"
 #include "ui/diag_sets.h"
 #include "ui/frm_blm.h"
 #include "ui/frm_graph.h"
@@ -47,6 +48,10 @@ struct DiagWindowConfig {
   QWidget* launcher = nullptr;       // placement (left + 100, top + 100) and the busy notice
   // Where the window's modal messages go. Empty: a modal message box.
   std::function<void(const QString&)> messageSink;
+  // The dialogs of saving and opening files. Empty members: the real dialogs.
+  DiagFileUi fileUi;
+  // The file the launcher's import chose: opened at creation instead of connecting.
+  QString openFileName;
   // Where the window's Yes/No/Cancel questions go (true: Yes). Empty: a modal question box.
   std::function<bool(const QString&)> confirmSink;
 };
@@ -80,13 +85,18 @@ class TFormDiagJ5E2 : public QMainWindow, public SessionUi, public EcuUi {
   void miADCClick();
   // "Память обучения, банк 1" / "банк 2": reads the bank and shows it in the learn-memory window.
   void miLearn1Click(int bank);
+  void miSaveDiagDataClick();
+  void miOpenDiagDataClick();
   void ChooseSet(int set);
+  void miChangeSetClick();  // "Изменить наборы данных": the set editor
+  void miCfgClick();  // "Настройка": the settings dialog; the panes take the new look
   // The poll timer's tick.
   void ComTimerTimer();
 
   // --- state for the launcher and tests
   DiagSession& Session() { return *session_; }
   HistoryStore& History() { return *history_; }
+  DiagFiles& Files() { return *files_; }
   GraphShared& Shared() { return shared_; }
   TfrmGraph* Pane(int i) const { return panes_[static_cast<size_t>(i)]; }  // 0..6
   TRxTimer* ComTimer() const { return comTimer_; }
@@ -167,6 +177,7 @@ class TFormDiagJ5E2 : public QMainWindow, public SessionUi, public EcuUi {
   DiagWindowConfig config_;
   std::unique_ptr<HistoryStore> history_;
   std::unique_ptr<DiagSession> session_;
+  std::unique_ptr<DiagFiles> files_;
   GraphShared shared_;
   SetTable sets_;
   int currentSet_ = 1;
