@@ -14,8 +14,10 @@
 #include <QTimer>
 
 #include "../ui/modal_script.h"
+#include "data/data_file.h"
 #include "data/history.h"
 #include "session/diag_session.h"
+#include "ui/diag_files.h"
 #include "ui/diag_window.h"
 #include "ui/frm_cfg.h"
 #include "ui/rx_timer.h"
@@ -108,6 +110,34 @@ TEST(AppServicesTest, SettingsChosenBeforeAnyDiagnosticWindowAreKeptAndUsedAfter
   EXPECT_EQ(look.scheme, 2);
   EXPECT_EQ(look.lineWidth, 3);
   EXPECT_EQ(look.points, 20);
+}
+
+TEST(AppServicesTest, ImportedFileOpensOffLineEvenWhenAConnectionWasAskedFor) {
+  QTemporaryDir dir;
+  std::vector<uint8_t> records(12 * kRecordSize, 0);
+  for (int i = 0; i < 12; ++i)
+    records[static_cast<size_t>(i) * kRecordSize] = static_cast<uint8_t>(i);
+  const QString file = dir.filePath("import.kdd");
+  WriteDataFile(FilePath(file), records.data(), 12);
+  AppServices services(UserSettings::OpenFile(dir.filePath("user.conf")),
+                       dir.filePath("kvddiag.ini"));
+  int32_t count = -1;
+  bool connected = true;
+  int ticks = 0;
+  QTimer watch;
+  QObject::connect(&watch, &QTimer::timeout, [&] {
+    TFormDiagJ5E2* w = services.OpenWindow();
+    if (!w) return;
+    count = w->History().RecordCount();
+    connected = w->Session().Connected;
+    // A few poll ticks: none of them may connect and start a new recording.
+    if (++ticks >= 10) w->close();
+  });
+  watch.start(50);
+  services.RunDiagnostics(nullptr, PortChoice::VirtualEcu(), 1, QStringLiteral("Import"), true,
+                          file);
+  EXPECT_EQ(count, 12);
+  EXPECT_FALSE(connected);
 }
 
 }  // namespace
