@@ -27,8 +27,11 @@
 #include "data/parameters.h"
 #include "ecu/ecu_status.h"
 #include "ecu/identification.h"
+#include "ecu/learn_memory.h"
 #include "link/kwp.h"
 #include "session/diag_session.h"
+#include "ui/ctrl_bar.h"
+#include "ui/frm_blm.h"
 #include "ui/frm_cfg.h"
 #include "ui/frm_set_editor.h"
 #include "ui/ident_dialog.h"
@@ -246,10 +249,13 @@ void TFormDiagJ5E2::BuildMenus() {
                      QKeySequence(Qt::SHIFT | Qt::CTRL | Qt::Key_A), true);
   miADC_->setCheckable(true);
   connect(miADC_, &QAction::triggered, this, [this] { miADCClick(); });
-  AddAction(miParams_, "miBlm1", QStringLiteral("Память обучения, банк 1"),
-            QKeySequence(Qt::SHIFT | Qt::CTRL | Qt::Key_F1), false);
-  AddAction(miParams_, "miBlm2", QStringLiteral("Память обучения, банк 2"),
-            QKeySequence(Qt::SHIFT | Qt::CTRL | Qt::Key_F2), false);
+  for (int bank : {1, 2}) {
+    QAction* learn =
+        AddAction(miParams_, QStringLiteral("miBlm%1").arg(bank),
+                  QStringLiteral("Память обучения, банк %1").arg(bank),
+                  QKeySequence(Qt::SHIFT | Qt::CTRL | (bank == 1 ? Qt::Key_F1 : Qt::Key_F2)), true);
+    connect(learn, &QAction::triggered, this, [this, bank] { miLearn1Click(bank); });
+  }
   miParamsAction_->setEnabled(false);
   miADC_->setEnabled(false);
 
@@ -305,16 +311,9 @@ void TFormDiagJ5E2::BuildBars() {
   panelADC_->setFixedHeight(0);
   panelADC_->hide();
 
-  // The control bar: its controls come with actuator control; disabled until on-line.
-  panelCtrl_ = MakePanel(client_, "panelCtrl");
-  auto* ctrlLayout = new QHBoxLayout(panelCtrl_);
-  ctrlLayout->setContentsMargins(6, 0, 6, 0);
-  auto* ctrlNote = new QLabel(QStringLiteral("Управление исполнительными механизмами"), panelCtrl_);
-  ctrlNote->setObjectName(QStringLiteral("lblCtrl"));
-  ctrlLayout->addWidget(ctrlNote);
-  ctrlLayout->addStretch(1);
+  // The control bar: disabled until on-line.
+  panelCtrl_ = new TCtrlBar(*session_, *this, client_);
   panelCtrl_->setFixedHeight(kCtrlBarHeight);
-  panelCtrl_->setEnabled(false);
 
   // The status bar: four panels 120, 180, 100 and the rest; the link indicator over panel 0.
   statusBar_ = new QFrame(client_);
@@ -637,6 +636,23 @@ void TFormDiagJ5E2::miImmoStatusClick() {
   ShowImmoStatus(*session_, *this);
 }
 
+void TFormDiagJ5E2::miLearn1Click(int bank) {
+  LearnTable table{};
+  if (!ReadLearnMemory(*session_, *this, bank, table)) return;
+  if (!(session_->Tag & kBlmShown) || !formBlm_) {
+    if (formBlm_) formBlm_->deleteLater();
+    formBlm_ = new TFormBLM(*this, session_->DecimalSeparator, this, client_);
+    formBlm_->OnShownChanged = [this](bool shown) {
+      if (shown)
+        session_->Tag |= kBlmShown;
+      else
+        session_->Tag &= ~kBlmShown;
+    };
+    formBlm_->show();
+  }
+  formBlm_->ShowBank(bank, table);
+}
+
 void TFormDiagJ5E2::ComTimerTimer() {
   session_->PollStep();
   if (closing_ && !session_->InPollStep()) QTimer::singleShot(0, this, [this] { close(); });
@@ -741,6 +757,13 @@ void TFormDiagJ5E2::closeEvent(QCloseEvent* event) {
     // The connect box or a message of the poll step is open: the window closes as soon as
     // the step has returned.
     closing_ = true;
+    event->ignore();
+    return;
+  }
+  // Control goes back to the ECU while the session is still open; when that fails the
+  // window stays open, with the box unchecked, so that a second close goes ahead.
+  if (!panelCtrl_->Release()) {
+    closing_ = false;
     event->ignore();
     return;
   }
@@ -870,15 +893,22 @@ void TFormDiagJ5E2::SetStatusWarning(const std::string& text) {
 }
 
 void TFormDiagJ5E2::SetActuatorPanel(bool enabled) {
-  panelCtrl_->setEnabled(enabled);
+  panelCtrl_->SetPanelEnabled(enabled);
 }
 
-// The control bar has no actuator controls yet: nothing is ever under the program's control.
 bool TFormDiagJ5E2::ActuatorControlChecked() {
-  return false;
+  return panelCtrl_->Checked();
 }
-void TFormDiagJ5E2::ReleaseActuatorControl() {}
-void TFormDiagJ5E2::RefreshActuator() {}
+void TFormDiagJ5E2::ReleaseActuatorControl() {
+  panelCtrl_->Release();
+}
+void TFormDiagJ5E2::RefreshActuator() {
+  panelCtrl_->Refresh();
+}
+
+QFrame* TFormDiagJ5E2::PanelCtrl() const {
+  return panelCtrl_;
+}
 
 bool TFormDiagJ5E2::AdcShown() {
   return miADC_->isChecked();
@@ -890,10 +920,13 @@ void TFormDiagJ5E2::ShowAdcValues(const AdcTexts& texts) {
         QString::fromStdString(texts[static_cast<size_t>(i)]));
 }
 
-// The trouble-code list and the learn-memory window come with a later version: the session never
-// finds them open, so there is nothing to show or close.
+// The trouble-code list comes with a later version: the session never finds it open, so there
+// is nothing to show or close.
 void TFormDiagJ5E2::TroubleCodesRead(std::span<const uint8_t>, uint32_t) {}
 void TFormDiagJ5E2::CloseTroubleCodeList() {}
-void TFormDiagJ5E2::CloseLearnMemory() {}
+
+void TFormDiagJ5E2::CloseLearnMemory() {
+  if (formBlm_) formBlm_->close();
+}
 
 }  // namespace kvd

@@ -17,6 +17,7 @@
 #include "settings/settings_store.h"
 #include "ui/diag_files.h"
 #include "ui/diag_sets.h"
+#include "ui/frm_blm.h"
 #include "ui/frm_graph.h"
 
 class QAction;
@@ -32,6 +33,8 @@ namespace kvd {
 class DiagSession;
 class HistoryStore;
 class KwpLink;
+class TCtrlBar;
+class TFormBLM;
 class TRxTimer;
 
 struct DiagWindowConfig {
@@ -84,6 +87,8 @@ class TFormDiagJ5E2 : public QMainWindow, public SessionUi, public EcuUi {
   void miComplectClick();    // "Комплектация"
   void miECUResetClick();    // "Сброс ЭБУ"
   void miImmoStatusClick();  // "Статус иммобилайзера" (hidden; Shift+Ctrl+I)
+  // "Память обучения, банк 1" / "банк 2": reads the bank and shows it in the learn-memory window.
+  void miLearn1Click(int bank);
   void miSaveDiagDataClick();
   void miOpenDiagDataClick();
   void ChooseSet(int set);
@@ -103,7 +108,9 @@ class TFormDiagJ5E2 : public QMainWindow, public SessionUi, public EcuUi {
   const SetTable& Sets() const { return sets_; }
   QWidget* ClientArea() const { return client_; }
   QFrame* PanelADC() const { return panelADC_; }
-  QFrame* PanelCtrl() const { return panelCtrl_; }
+  QFrame* PanelCtrl() const;
+  TCtrlBar* CtrlBar() const { return panelCtrl_; }
+  TFormBLM* FormBLM() const { return formBlm_; }
   QWidget* StatusBarPanel(int i) const;
   QString LinkText() const;
   int LinkIcon() const { return linkIcon_; }
@@ -187,7 +194,8 @@ class TFormDiagJ5E2 : public QMainWindow, public SessionUi, public EcuUi {
   std::array<TfrmGraph*, kPaneCount> panes_{};
   QFrame* panelADC_ = nullptr;
   std::array<QLineEdit*, kAdcChannelCount> adcEdits_{};
-  QFrame* panelCtrl_ = nullptr;
+  TCtrlBar* panelCtrl_ = nullptr;
+  QPointer<TFormBLM> formBlm_;
   QFrame* statusBar_ = nullptr;
   std::array<QLabel*, 4> statusPanels_{};
   QLabel* linkIconLabel_ = nullptr;

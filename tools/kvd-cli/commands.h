@@ -21,5 +21,6 @@ void AddFlagsCommand(CLI::App& app, int& rc);   // flags --demo|--port
 void AddImmoCommand(CLI::App& app, int& rc);    // immo --demo|--port
 void AddResetCommand(CLI::App& app, int& rc);   // reset --demo|--port [--yes]
 void AddAdcCommand(CLI::App& app, int& rc);     // adc --demo|--port
+void AddLearnCommand(CLI::App& app, int& rc);   // learn --bank 1|2 [--save FILE]
 
 }  // namespace kvdcli

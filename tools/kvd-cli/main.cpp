@@ -21,6 +21,7 @@ int main(int argc, char** argv) {
   kvdcli::AddImmoCommand(app, rc);
   kvdcli::AddResetCommand(app, rc);
   kvdcli::AddAdcCommand(app, rc);
+  kvdcli::AddLearnCommand(app, rc);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
