@@ -173,6 +173,7 @@ int CmdLive(const Args& args) {
   std::unique_ptr<kvd::SerialPort> serial;
   if (demo) {
     ecu = std::make_unique<kvd::VirtualEcu>();
+    ecu->Engine().SetSchedule(kvd::EngineSchedule::kDemo);  // moves within the first seconds
     serial = std::make_unique<kvd::VirtualLine>(*ecu, clock);
   } else {
     serial = kvd::MakeSystemSerialPort();
