@@ -28,6 +28,7 @@ class QTimer;
 namespace kvd {
 
 class DiagSession;
+class FloatingParameters;
 class HistoryStore;
 class KwpLink;
 class TRxTimer;
@@ -72,6 +73,9 @@ class TFormDiagJ5E2 : public QMainWindow, public SessionUi {
   void miResetDataClick();
   void miCancelSelectClick();
   void miADCClick();
+  void miMeasureClick();  // "Измерения"
+  // The floating windows' slots from the user store; runs once, on the first activation.
+  void RestoreFloatingWindows();
   void ChooseSet(int set);
   // The poll timer's tick.
   void ComTimerTimer();
@@ -80,6 +84,7 @@ class TFormDiagJ5E2 : public QMainWindow, public SessionUi {
   DiagSession& Session() { return *session_; }
   HistoryStore& History() { return *history_; }
   GraphShared& Shared() { return shared_; }
+  FloatingParameters& Floats() { return *floats_; }
   TfrmGraph* Pane(int i) const { return panes_[static_cast<size_t>(i)]; }  // 0..6
   TRxTimer* ComTimer() const { return comTimer_; }
   int CurrentSet() const { return currentSet_; }
@@ -150,6 +155,7 @@ class TFormDiagJ5E2 : public QMainWindow, public SessionUi {
   DiagWindowConfig config_;
   std::unique_ptr<HistoryStore> history_;
   std::unique_ptr<DiagSession> session_;
+  std::unique_ptr<FloatingParameters> floats_;
   GraphShared shared_;
   SetTable sets_;
   int currentSet_ = 1;

@@ -11,6 +11,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <string>
 
 #include "data/parameters.h"
 
@@ -51,6 +52,9 @@ struct GraphColorScheme {
 };
 inline constexpr int kGraphColorSchemeCount = 5;
 const std::array<GraphColorScheme, kGraphColorSchemeCount>& GraphColorSchemes();
+
+// The user's long time format for record times, without the time zone (a duration has none).
+std::string LongTimePattern();
 
 class TfrmGraph : public QFrame {
   Q_OBJECT
