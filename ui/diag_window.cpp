@@ -759,6 +759,23 @@ void TFormDiagJ5E2::ShowMessage(const std::string& text) {
   box.exec();
 }
 
+bool TFormDiagJ5E2::Confirm(const std::string& question) {
+  const QString q = QString::fromStdString(question);
+  if (config_.confirmSink) return config_.confirmSink(q);
+  QMessageBox box(QMessageBox::Question, windowTitle(), q,
+                  QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, this);
+  return box.exec() == QMessageBox::Yes;
+}
+
+void TFormDiagJ5E2::SetBusyCursor(bool busy) {
+  if (busy) {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    QApplication::processEvents();
+  } else {
+    while (QApplication::overrideCursor()) QApplication::restoreOverrideCursor();
+  }
+}
+
 void TFormDiagJ5E2::ShowConnectBox(const std::string& text) {
   CloseConnectBox();
   connectCancelled_ = false;

@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 
+#include "ecu/ecu_ui.h"
 #include "session/session_ui.h"
 #include "settings/settings_store.h"
 #include "ui/diag_sets.h"
@@ -44,9 +45,11 @@ struct DiagWindowConfig {
   QWidget* launcher = nullptr;       // placement (left + 100, top + 100) and the busy notice
   // Where the window's modal messages go. Empty: a modal message box.
   std::function<void(const QString&)> messageSink;
+  // Where the window's Yes/No/Cancel questions go (true: Yes). Empty: a modal question box.
+  std::function<bool(const QString&)> confirmSink;
 };
 
-class TFormDiagJ5E2 : public QMainWindow, public SessionUi {
+class TFormDiagJ5E2 : public QMainWindow, public SessionUi, public EcuUi {
   Q_OBJECT
  public:
   explicit TFormDiagJ5E2(DiagWindowConfig config, QWidget* parent = nullptr);
@@ -57,7 +60,7 @@ class TFormDiagJ5E2 : public QMainWindow, public SessionUi {
   void LayOutPanes();
   void ShowNewestRecord(int32_t index);
   void ShowBusyNotice(const QString& text, int ms);
-  void HideBusyNotice();
+  void HideBusyNotice() override;
   bool BusyNoticeShown() const;
 
   // --- commands of the menus and keys
@@ -127,6 +130,13 @@ class TFormDiagJ5E2 : public QMainWindow, public SessionUi {
   void TroubleCodesRead(std::span<const uint8_t> answer, uint32_t errorMask) override;
   void CloseTroubleCodeList() override;
   void CloseLearnMemory() override;
+
+  // --- EcuUi (ShowMessage and HideBusyNotice above serve both)
+  bool Confirm(const std::string& question) override;
+  void SetBusyCursor(bool busy) override;
+  void ShowBusyNotice(const std::string& text) override {
+    ShowBusyNotice(QString::fromStdString(text), -1);
+  }
 
  protected:
   bool event(QEvent* event) override;
