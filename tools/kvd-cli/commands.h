@@ -17,4 +17,7 @@ void AddInfoCommand(CLI::App& app, int& rc);    // info FILE.kdd
 void AddExportCommand(CLI::App& app, int& rc);  // export FILE.kdd OUT.txt [options]
 void AddLiveCommand(CLI::App& app, int& rc);    // live [--demo | --port N|PATH] ...
 
+// measure FILE.kdd [--from I --to J]: the measurement between two records
+void AddMeasureCommand(CLI::App& app, int& rc);
+
 }  // namespace kvdcli
