@@ -17,6 +17,7 @@ namespace {
 
 constexpr int kNameFontPixels = 9;
 constexpr int kValueFontPixels = 19;
+constexpr int kValueIndent = 2;  // the digits keep off the border
 const char* const kNoRecordText = "- - - -";
 
 QFont ArialPixels(int px) {
@@ -58,6 +59,7 @@ TfrmParamWin::TfrmParamWin(QWidget* owner, int slot, ParameterNumber number,
   value_->setObjectName(QStringLiteral("lblValue"));
   value_->setGeometry(kBorder + kValueLeft, kBorder, kValueWidth, kLabelHeight);
   value_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  value_->setIndent(kValueIndent);
   value_->setFont(ArialPixels(kValueFontPixels));
   value_->setText(QStringLiteral("0,000"));
 
@@ -91,7 +93,7 @@ void TfrmParamWin::ShowRecord(const uint8_t* record) {
   int px = kValueFontPixels;
   for (; px > 8; --px) {
     font.setPixelSize(px);
-    if (QFontMetrics(font).horizontalAdvance(text) <= kValueWidth) break;
+    if (QFontMetrics(font).horizontalAdvance(text) <= kValueWidth - kValueIndent) break;
   }
   font.setPixelSize(px);
   if (font != value_->font()) value_->setFont(font);
