@@ -89,6 +89,7 @@ void SetFittedText(QLabel* label, const QString& text, int pixel_size) {
 
 }  // namespace
 
+// The user's long time format without the time zone (a duration has none).
 std::string LongTimePattern() {
   QString f = QLocale().timeFormat(QLocale::LongFormat);
   f.remove(QLatin1Char('t'));

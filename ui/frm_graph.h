@@ -29,6 +29,10 @@ struct ChartMouseEvent;
 class HistoryStore;
 class GraphLamp;
 
+// The user's long time format without the time zone, as the time texts of the panes and the
+// text export use it.
+std::string LongTimePattern();
+
 // State shared by all panes of one window (one instance, owned by the window).
 struct GraphShared {
   static constexpr int32_t kMinPoints = 4;
@@ -52,9 +56,6 @@ struct GraphColorScheme {
 };
 inline constexpr int kGraphColorSchemeCount = 5;
 const std::array<GraphColorScheme, kGraphColorSchemeCount>& GraphColorSchemes();
-
-// The user's long time format for record times, without the time zone (a duration has none).
-std::string LongTimePattern();
 
 class TfrmGraph : public QFrame {
   Q_OBJECT

@@ -76,15 +76,15 @@ TEST_F(DiagWindowTest, MenusCarryTheirShortcutsAndLaterCommandsAreDisabled) {
     bool enabled;
   };
   const Item items[] = {
-      {"miSaveDiagData", QKeySequence(Qt::CTRL | Qt::Key_S), false},
-      {"miOpenDiagData", QKeySequence(Qt::CTRL | Qt::Key_O), false},
+      {"miSaveDiagData", QKeySequence(Qt::CTRL | Qt::Key_S), true},
+      {"miOpenDiagData", QKeySequence(Qt::CTRL | Qt::Key_O), true},  // off-line
       {"miResetData", QKeySequence(Qt::CTRL | Qt::Key_R), true},
       {"miMeasure", QKeySequence(Qt::CTRL | Qt::Key_I), false},
       {"miCancelSelect", QKeySequence(Qt::CTRL | Qt::Key_U), false},  // no marks yet
       {"miAddFloat", QKeySequence(Qt::CTRL | Qt::Key_A), true},
       {"miArrangeFloat", QKeySequence(), false},  // no floating window yet
       {"miRemoveFloat", QKeySequence(), false},
-      {"miChangeSet", QKeySequence(Qt::CTRL | Qt::Key_D), false},
+      {"miChangeSet", QKeySequence(Qt::CTRL | Qt::Key_D), true},
       {"miErrors", QKeySequence(Qt::SHIFT | Qt::CTRL | Qt::Key_E), false},
       {"miIdent", QKeySequence(Qt::SHIFT | Qt::CTRL | Qt::Key_N), false},
       {"miConfig", QKeySequence(Qt::SHIFT | Qt::CTRL | Qt::Key_C), false},

@@ -16,6 +16,7 @@ std::filesystem::path PathOf(const std::string& arg);
 void AddInfoCommand(CLI::App& app, int& rc);    // info FILE.kdd
 void AddExportCommand(CLI::App& app, int& rc);  // export FILE.kdd OUT.txt [options]
 void AddLiveCommand(CLI::App& app, int& rc);    // live [--demo | --port N|PATH] ...
+void AddLearnCommand(CLI::App& app, int& rc);   // learn --bank 1|2 [--save FILE]
 
 // measure FILE.kdd [--from I --to J]: the measurement between two records
 void AddMeasureCommand(CLI::App& app, int& rc);

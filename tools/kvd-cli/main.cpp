@@ -16,6 +16,7 @@ int main(int argc, char** argv) {
   kvdcli::AddInfoCommand(app, rc);
   kvdcli::AddExportCommand(app, rc);
   kvdcli::AddLiveCommand(app, rc);
+  kvdcli::AddLearnCommand(app, rc);
   kvdcli::AddMeasureCommand(app, rc);
   try {
     app.parse(argc, argv);
