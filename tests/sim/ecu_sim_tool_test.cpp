@@ -161,10 +161,10 @@ TEST(EcuSimDeviceTest, DeviceModeAnswersWithAndWithoutEcho) {
 TEST(EcuSimOptionsTest, SwitchesAreParsed) {
   EcuSimOptions o;
   std::string error;
-  ASSERT_TRUE(ParseEcuSimOptions(
-      {"--p2", "40", "--busy", "3", "--pending", "2", "--stop-after", "10", "--refuse", "1A:94=0",
-       "--noise", "16", "-v", "--device", "/dev/ttyUSB0", "--no-echo", "--truncate"},
-      o, error))
+  ASSERT_TRUE(ParseEcuSimOptions({"--p2", "40", "--busy", "3", "--pending", "2", "--stop-after",
+                                  "10", "--refuse", "1A:94=0", "--noise", "16", "-v", "--device",
+                                  "/dev/ttyUSB0", "--no-echo", "--truncate", "--demo-schedule"},
+                                 o, error))
       << error;
   EXPECT_EQ(o.settings.p2Ms, 40u);
   EXPECT_EQ(o.faults.busyAnswers, 3u);
@@ -178,12 +178,15 @@ TEST(EcuSimOptionsTest, SwitchesAreParsed) {
   EXPECT_TRUE(o.faults.truncated);
   EXPECT_FALSE(o.echo);
   EXPECT_EQ(o.device, "/dev/ttyUSB0");
+  EXPECT_EQ(o.schedule, EngineSchedule::kDemo);
+  EXPECT_NE(EcuSimUsage().find("--demo-schedule"), std::string::npos);
 
   EcuSimOptions r;
   ASSERT_TRUE(ParseEcuSimOptions({"--refuse", "30"}, r, error));
   EXPECT_EQ(r.faults.refuseService, 0x30);
   EXPECT_EQ(r.faults.refuseId, -1);
   EXPECT_EQ(r.faults.refuseCode, 0x22);
+  EXPECT_EQ(r.schedule, EngineSchedule::kStandard);  // the tests' timing unless asked
 }
 
 TEST(EcuSimOptionsTest, MistakesGetAMessage) {
