@@ -31,6 +31,7 @@ class QTimer;
 namespace kvd {
 
 class DiagSession;
+class FloatingParameters;
 class HistoryStore;
 class KwpLink;
 class TCtrlBar;
@@ -87,6 +88,9 @@ class TFormDiagJ5E2 : public QMainWindow, public SessionUi, public EcuUi {
   void miComplectClick();    // "Комплектация"
   void miECUResetClick();    // "Сброс ЭБУ"
   void miImmoStatusClick();  // "Статус иммобилайзера" (hidden; Shift+Ctrl+I)
+  void miMeasureClick();  // "Измерения"
+  // The floating windows' slots from the user store; runs once, on the first activation.
+  void RestoreFloatingWindows();
   // "Память обучения, банк 1" / "банк 2": reads the bank and shows it in the learn-memory window.
   void miLearn1Click(int bank);
   void miSaveDiagDataClick();
@@ -102,6 +106,7 @@ class TFormDiagJ5E2 : public QMainWindow, public SessionUi, public EcuUi {
   HistoryStore& History() { return *history_; }
   DiagFiles& Files() { return *files_; }
   GraphShared& Shared() { return shared_; }
+  FloatingParameters& Floats() { return *floats_; }
   TfrmGraph* Pane(int i) const { return panes_[static_cast<size_t>(i)]; }  // 0..6
   TRxTimer* ComTimer() const { return comTimer_; }
   int CurrentSet() const { return currentSet_; }
@@ -181,6 +186,7 @@ class TFormDiagJ5E2 : public QMainWindow, public SessionUi, public EcuUi {
   DiagWindowConfig config_;
   std::unique_ptr<HistoryStore> history_;
   std::unique_ptr<DiagSession> session_;
+  std::unique_ptr<FloatingParameters> floats_;
   std::unique_ptr<DiagFiles> files_;
   GraphShared shared_;
   SetTable sets_;

@@ -23,4 +23,7 @@ void AddResetCommand(CLI::App& app, int& rc);   // reset --demo|--port [--yes]
 void AddAdcCommand(CLI::App& app, int& rc);     // adc --demo|--port
 void AddLearnCommand(CLI::App& app, int& rc);   // learn --bank 1|2 [--save FILE]
 
+// measure FILE.kdd [--from I --to J]: the measurement between two records
+void AddMeasureCommand(CLI::App& app, int& rc);
+
 }  // namespace kvdcli

@@ -22,6 +22,7 @@ int main(int argc, char** argv) {
   kvdcli::AddResetCommand(app, rc);
   kvdcli::AddAdcCommand(app, rc);
   kvdcli::AddLearnCommand(app, rc);
+  kvdcli::AddMeasureCommand(app, rc);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
