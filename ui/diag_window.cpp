@@ -24,8 +24,10 @@
 
 #include "data/history.h"
 #include "data/parameters.h"
+#include "ecu/dtc.h"
 #include "link/kwp.h"
 #include "session/diag_session.h"
+#include "ui/frm_err_list.h"
 #include "ui/rx_timer.h"
 
 namespace kvd {
@@ -205,8 +207,9 @@ void TFormDiagJ5E2::BuildMenus() {
   miParams_ = bar->addMenu(QStringLiteral("Сведения"));
   miParams_->setObjectName(QStringLiteral("miParams"));
   miParamsAction_ = miParams_->menuAction();
-  AddAction(miParams_, "miErrors", QStringLiteral("Ошибки"),
-            QKeySequence(Qt::SHIFT | Qt::CTRL | Qt::Key_E), false);
+  QAction* errors = AddAction(miParams_, "miErrors", QStringLiteral("Ошибки"),
+                              QKeySequence(Qt::SHIFT | Qt::CTRL | Qt::Key_E), true);
+  connect(errors, &QAction::triggered, this, [this] { miErrListClick(); });
   AddAction(miParams_, "miIdent", QStringLiteral("Идентификаторы"),
             QKeySequence(Qt::SHIFT | Qt::CTRL | Qt::Key_N), false);
   AddAction(miParams_, "miConfig", QStringLiteral("Комплектация"),
@@ -226,6 +229,7 @@ void TFormDiagJ5E2::BuildMenus() {
             QKeySequence(Qt::SHIFT | Qt::CTRL | Qt::Key_F2), false);
   miParamsAction_->setEnabled(false);
   miADC_->setEnabled(false);
+  errors->setEnabled(false);
 
   miConnect_ = AddAction(nullptr, "miConnect", QStringLiteral("Уст.связь"), {}, true);
   miConnect_->setStatusTip(QStringLiteral("Установить или разорвать связь с ЭБУ"));
@@ -825,10 +829,22 @@ void TFormDiagJ5E2::ShowAdcValues(const AdcTexts& texts) {
         QString::fromStdString(texts[static_cast<size_t>(i)]));
 }
 
-// The trouble-code list and the learn-memory window come with a later version: the session never
-// finds them open, so there is nothing to show or close.
-void TFormDiagJ5E2::TroubleCodesRead(std::span<const uint8_t>, uint32_t) {}
-void TFormDiagJ5E2::CloseTroubleCodeList() {}
+void TFormDiagJ5E2::miErrListClick() {
+  if (session_->Tag & kErrListShown) return;
+  formErrList_ = new TFormErrList(session_->Tag, client_);
+  formErrList_->raise();
+  formErrList_->show();
+}
+
+void TFormDiagJ5E2::TroubleCodesRead(std::span<const uint8_t> answer, uint32_t errorMask) {
+  if (formErrList_) formErrList_->ShowTroubleCodes(BuildDtcList(answer, errorMask));
+}
+
+void TFormDiagJ5E2::CloseTroubleCodeList() {
+  if (formErrList_) formErrList_->close();
+}
+
+// The learn-memory window comes with a later version: the session never finds it open.
 void TFormDiagJ5E2::CloseLearnMemory() {}
 
 }  // namespace kvd

@@ -16,6 +16,7 @@
 #include "session/session_ui.h"
 #include "settings/settings_store.h"
 #include "ui/diag_sets.h"
+#include "ui/frm_err_list.h"
 #include "ui/frm_graph.h"
 
 class QAction;
@@ -75,6 +76,7 @@ class TFormDiagJ5E2 : public QMainWindow, public SessionUi, public EcuUi {
   void miResetDataClick();
   void miCancelSelectClick();
   void miADCClick();
+  void miErrListClick();  // "Ошибки": the trouble-code list
   void ChooseSet(int set);
   // The poll timer's tick.
   void ComTimerTimer();
@@ -98,6 +100,7 @@ class TFormDiagJ5E2 : public QMainWindow, public SessionUi, public EcuUi {
   QMenu* DataMenu() const { return miData_; }
   QMenu* ParamsMenu() const { return miParams_; }
   QString AdcText(int channel) const;
+  TFormErrList* FormErrList() const { return formErrList_; }
 
   static constexpr int kCtrlBarHeight = 26;
   static constexpr int kAdcBarHeight = 28;
@@ -195,6 +198,7 @@ class TFormDiagJ5E2 : public QMainWindow, public SessionUi, public EcuUi {
   QAction* miMeasure_ = nullptr;
   QAction* miADC_ = nullptr;
 
+  QPointer<TFormErrList> formErrList_;
   QPointer<QMessageBox> connectBox_;
   bool connectCancelled_ = false;
   QPointer<QMessageBox> notice_;
