@@ -4,10 +4,6 @@
 #include <gtest/gtest.h>
 
 #ifndef _WIN32
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -21,53 +17,13 @@
 #include "data/history.h"
 #include "data/text_export.h"
 #include "link/clock.h"
+#include "session/cli_run.h"
 
 namespace kvd {
 namespace {
 
-const std::string kCli = KVD_BINARY_DIR "/kvd-cli";
-
-struct CliRun {
-  int exitCode = -1;
-  std::vector<std::string> lines;  // standard output
-};
-
-// Starts kvd-cli with args; when interruptAfterHeader, sends SIGINT once the header line
-// (printed when the session is open) has come and a few records followed.
-CliRun RunCli(const std::vector<std::string>& args, bool interruptAfterHeader = false) {
-  int out[2];
-  if (pipe(out) != 0) return {};
-  const pid_t pid = fork();
-  if (pid == 0) {
-    dup2(out[1], 1);
-    close(out[0]);
-    close(out[1]);
-    std::vector<char*> argv{const_cast<char*>(kCli.c_str())};
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(kCli.c_str(), argv.data());
-    _exit(127);
-  }
-  close(out[1]);
-  CliRun run;
-  FILE* f = fdopen(out[0], "r");
-  char buf[4096];
-  bool sent = false;
-  while (fgets(buf, sizeof buf, f)) {
-    std::string line(buf);
-    if (!line.empty() && line.back() == '\n') line.pop_back();
-    run.lines.push_back(line);
-    if (interruptAfterHeader && !sent && run.lines.size() == 4) {
-      kill(pid, SIGINT);
-      sent = true;
-    }
-  }
-  fclose(f);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
-}
+using testing::CliRun;
+using testing::RunCli;
 
 // Checks the record lines and the closing line; returns the number of records.
 int CheckOutput(const CliRun& run) {
@@ -113,21 +69,35 @@ TEST(LiveCommand, PollsTheVirtualEcuAndSavesTheRecording) {
 }
 
 TEST(LiveCommand, InterruptClosesTheSessionAndStillReports) {
-  const CliRun run = RunCli({"live", "--demo", "--seconds", "60", "--interval", "50"}, true);
+  const CliRun run = RunCli({"live", "--demo", "--seconds", "60", "--interval", "50"}, 4);
   EXPECT_EQ(run.exitCode, 0);
   const int records = CheckOutput(run);
   EXPECT_GE(records, 2);
   EXPECT_LE(records, 10);  // ended at once, not after a minute
 }
 
-TEST(LiveCommand, BadOptionsAreRefusedWithoutConnecting) {
-  for (const std::vector<std::string>& args :
-       {std::vector<std::string>{"live", "--interval", "0"},
-        std::vector<std::string>{"live", "--seconds", "x"},
-        std::vector<std::string>{"live", "--port"}, std::vector<std::string>{"live", "--bogus"}}) {
+// Every command has the same help and the same usage errors: exit 2, nothing on standard
+// output, nothing done (no connect: these runs end at once).
+TEST(LiveCommand, UsageErrorsEndWithTwoAndHelpWithZero) {
+  using Args = std::vector<std::string>;
+  for (const Args& args :
+       {Args{}, Args{"bogus"}, Args{"live", "--interval", "0"}, Args{"live", "--seconds", "x"},
+        Args{"live", "--port"}, Args{"live", "--bogus"}, Args{"live", "--demo", "--port", "1"},
+        Args{"info"}, Args{"info", "a.kdd", "b.kdd"}, Args{"export", "a.kdd"},
+        Args{"export", "a.kdd", "b.txt", "--separator", "ab"}}) {
     const CliRun run = RunCli(args);
-    EXPECT_EQ(run.exitCode, 2) << args[1];
-    EXPECT_TRUE(run.lines.empty());
+    EXPECT_EQ(run.exitCode, 2) << ::testing::PrintToString(args);
+    EXPECT_TRUE(run.lines.empty()) << ::testing::PrintToString(args);
+    EXPECT_FALSE(run.err.empty()) << ::testing::PrintToString(args);
+  }
+  for (const Args& args :
+       {Args{"--help"}, Args{"live", "--help"}, Args{"info", "--help"}, Args{"export", "--help"}}) {
+    const CliRun run = RunCli(args);
+    EXPECT_EQ(run.exitCode, 0) << ::testing::PrintToString(args);
+    ASSERT_FALSE(run.lines.empty());
+    std::string all;
+    for (const auto& l : run.lines) all += l + "\n";
+    EXPECT_NE(all.find("Usage: kvd-cli"), std::string::npos) << all;
   }
 }
 

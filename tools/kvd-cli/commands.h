@@ -1,20 +1,20 @@
-// Commands of kvd-cli, one function each. args[0] is the command's first argument.
+// Commands of kvd-cli: each one adds its subcommand to the program's command line; the
+// subcommand's callback runs the command and leaves its exit code in `rc`
+// (0 done, 1 failed with the program's message on stderr; usage errors end with 2 earlier).
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <CLI/CLI.hpp>
 #include <filesystem>
 #include <string>
-#include <vector>
 
 namespace kvdcli {
-
-using Args = std::vector<std::string>;
 
 // A file name from the command line, which is UTF-8 text.
 std::filesystem::path PathOf(const std::string& arg);
 
-int CmdInfo(const Args& args);    // info FILE.kdd
-int CmdExport(const Args& args);  // export FILE.kdd OUT.txt [options]
-int CmdLive(const Args& args);    // live [--demo | --port N|PATH] [--seconds N] ...
+void AddInfoCommand(CLI::App& app, int& rc);    // info FILE.kdd
+void AddExportCommand(CLI::App& app, int& rc);  // export FILE.kdd OUT.txt [options]
+void AddLiveCommand(CLI::App& app, int& rc);    // live [--demo | --port N|PATH] ...
 
 }  // namespace kvdcli

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <exception>
 #include <filesystem>
+#include <memory>
 #include <string>
 
 #include "commands.h"
@@ -30,35 +31,15 @@ void PrintError(const std::exception& e) {
   std::fprintf(stderr, "kvd-cli: %s\n", e.what());
 }
 
-void InfoUsage() {
-  std::fputs("usage: kvd-cli info FILE.kdd\n", stderr);
-}
-
-void ExportUsage() {
-  std::fputs(
-      "usage: kvd-cli export FILE.kdd OUT.txt [options]\n"
-      "  --separator C       decimal separator (default '.')\n"
-      "  --time-format FMT   long time format of the time column (default H:mm:ss;\n"
-      "                      HH:mm:ss shows hours with a leading zero)\n",
-      stderr);
-}
-
 }  // namespace
 
 std::filesystem::path PathOf(const std::string& arg) {
   return std::filesystem::path(std::u8string(arg.begin(), arg.end()));
 }
 
-int CmdInfo(const Args& args) {
-  if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
-    InfoUsage();
-    return 0;
-  }
-  if (args.size() != 1) {
-    InfoUsage();
-    return 2;
-  }
-  const std::string& name = args[0];
+namespace {
+
+int RunInfo(const std::string& name) {
   try {
     const int32_t family = kvd::ReadDataFileFamily(PathOf(name));
     std::printf("file:      %s\n", name.c_str());
@@ -99,49 +80,8 @@ int CmdInfo(const Args& args) {
   }
 }
 
-int CmdExport(const Args& args) {
-  std::string in;
-  std::string out;
-  kvd::TextExportOptions options;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (a == "--help" || a == "-h") {
-      ExportUsage();
-      return 0;
-    }
-    if (a == "--separator" || a == "--time-format") {
-      if (i + 1 >= args.size()) {
-        std::fprintf(stderr, "kvd-cli: %s needs a value\n", a.c_str());
-        return 2;
-      }
-      const std::string& v = args[++i];
-      if (a == "--separator") {
-        if (v.size() != 1 || v[0] == '\t' || v[0] == '\r' || v[0] == '\n' ||
-            static_cast<unsigned char>(v[0]) >= 0x80) {
-          std::fprintf(stderr, "kvd-cli: the separator must be one plain character\n");
-          return 2;
-        }
-        options.DecimalSeparator = v[0];
-      } else {
-        options.LongTimeFormat = v;
-      }
-    } else if (!a.empty() && a[0] == '-' && a.size() > 1) {
-      std::fprintf(stderr, "kvd-cli: unknown option '%s'\n", a.c_str());
-      ExportUsage();
-      return 2;
-    } else if (in.empty()) {
-      in = a;
-    } else if (out.empty()) {
-      out = a;
-    } else {
-      ExportUsage();
-      return 2;
-    }
-  }
-  if (in.empty() || out.empty()) {
-    ExportUsage();
-    return 2;
-  }
+int RunExport(const std::string& in, const std::string& out,
+              const kvd::TextExportOptions& options) {
   try {
     kvd::RealClock clock;
     kvd::HistoryStore store(clock);
@@ -153,6 +93,40 @@ int CmdExport(const Args& args) {
     PrintError(e);
     return 1;
   }
+}
+
+}  // namespace
+
+void AddInfoCommand(CLI::App& app, int& rc) {
+  CLI::App* cmd = app.add_subcommand("info", "what a data file holds");
+  auto file = std::make_shared<std::string>();
+  cmd->add_option("FILE", *file, "a data file (.kdd)")->required();
+  cmd->callback([file, &rc] { rc = RunInfo(*file); });
+}
+
+void AddExportCommand(CLI::App& app, int& rc) {
+  CLI::App* cmd = app.add_subcommand("export", "tab-separated text of every record of a data file");
+  struct Options {
+    std::string in, out, separator = ".";
+    kvd::TextExportOptions text;
+  };
+  auto o = std::make_shared<Options>();
+  cmd->add_option("FILE", o->in, "a data file (.kdd)")->required();
+  cmd->add_option("OUT", o->out, "the text file to write (Windows-1251, CR LF)")->required();
+  cmd->add_option("--separator", o->separator, "decimal separator (default '.')")
+      ->check([](const std::string& v) -> std::string {
+        if (v.size() != 1 || v[0] == '\t' || v[0] == '\r' || v[0] == '\n' ||
+            static_cast<unsigned char>(v[0]) >= 0x80)
+          return "the separator must be one plain character";
+        return {};
+      });
+  cmd->add_option("--time-format", o->text.LongTimeFormat,
+                  "long time format of the time column (default H:mm:ss; HH:mm:ss shows "
+                  "hours with a leading zero)");
+  cmd->callback([o, &rc] {
+    o->text.DecimalSeparator = o->separator[0];
+    rc = RunExport(o->in, o->out, o->text);
+  });
 }
 
 }  // namespace kvdcli

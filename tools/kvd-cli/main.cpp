@@ -1,36 +1,29 @@
 // kvd-cli: the command-line companion of kvd-diag.
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include <CLI/CLI.hpp>
 #include <cstdio>
-#include <cstring>
+#include <exception>
 
 #include "commands.h"
 
-namespace {
-
-void Usage() {
-  std::fputs(
-      "usage: kvd-cli COMMAND [ARGS]\n"
-      "  info FILE.kdd                 what a data file holds\n"
-      "  export FILE.kdd OUT.txt       tab-separated text of every record\n"
-      "        [--separator C] [--time-format H:mm:ss]\n"
-      "  live [--demo | --port N|PATH] live data of an ECU (or of the virtual ECU)\n"
-      "Run kvd-cli COMMAND --help for the options of a command.\n",
-      stderr);
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
-  if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h")) {
-    Usage();
-    return argc < 2 ? 2 : 0;
+  CLI::App app{
+      "kvd-cli: the command-line companion of kvd-diag. Run kvd-cli COMMAND --help "
+      "for the options of a command.",
+      "kvd-cli"};
+  app.require_subcommand(1, 1);
+  int rc = 0;
+  kvdcli::AddInfoCommand(app, rc);
+  kvdcli::AddExportCommand(app, rc);
+  kvdcli::AddLiveCommand(app, rc);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    // Help asked for: printed, exit 0. Anything else is a usage error: exit 2.
+    return app.exit(e) == 0 ? 0 : 2;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "kvd-cli: %s\n", e.what());
+    return 1;
   }
-  kvdcli::Args args(argv + 2, argv + argc);
-  const char* cmd = argv[1];
-  if (!std::strcmp(cmd, "info")) return kvdcli::CmdInfo(args);
-  if (!std::strcmp(cmd, "export")) return kvdcli::CmdExport(args);
-  if (!std::strcmp(cmd, "live")) return kvdcli::CmdLive(args);
-  std::fprintf(stderr, "kvd-cli: unknown command '%s'\n", cmd);
-  Usage();
-  return 2;
+  return rc;
 }

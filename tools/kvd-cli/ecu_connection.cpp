@@ -1,0 +1,149 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// kvd-cli's session with an ECU: options, the terminal's side of it, opening and closing.
+#include "ecu_connection.h"
+
+#include <unistd.h>
+
+#include <charconv>
+#include <csignal>
+#include <cstdio>
+#include <iostream>
+
+#include "data/history.h"
+#include "link/clock.h"
+#include "link/kwp.h"
+#include "link/system_port.h"
+#include "session/diag_session.h"
+#include "sim/virtual_ecu.h"
+#include "sim/virtual_line.h"
+
+namespace kvdcli {
+
+std::atomic<bool> g_interrupted{false};
+
+namespace {
+
+extern "C" void OnInterrupt(int) {
+  g_interrupted = true;
+}
+
+}  // namespace
+
+void InstallInterruptHandler() {
+  std::signal(SIGINT, OnInterrupt);
+  std::signal(SIGTERM, OnInterrupt);
+}
+
+void AddPortOptions(CLI::App& command, PortOptions& options, bool demoByDefault) {
+  CLI::Option* demo =
+      command.add_flag("--demo", options.demo,
+                       demoByDefault ? "the built-in virtual ECU in real time (the default)"
+                                     : "the built-in virtual ECU in real time");
+  CLI::Option* port = command.add_option(
+      "--port", options.port, "a K-line adapter on COM port N (Linux: /dev/ttyS(N-1)) or a device");
+  port->type_name("N|PATH");
+  demo->excludes(port);
+  // Without either option the connection takes the virtual ECU (see EcuConnection); where that
+  // is not wanted, one of them is required, checked before the command's own callback runs.
+  if (!demoByDefault) {
+    command.parse_complete_callback([&options] {
+      if (!options.demo && options.port.empty()) throw CLI::RequiredError("--demo or --port");
+    });
+  }
+}
+
+void AddYesOption(CLI::App& command, PortOptions& options) {
+  command.add_flag("--yes,-y", options.yes, "answer the question Yes without asking");
+}
+
+// ---------------------------------------------------------------------------------------
+// ConsoleUi
+
+void ConsoleUi::ShowMessage(const std::string& text) {
+  ++messages_;
+  std::fprintf(stderr, "%s\n", text.c_str());
+}
+
+void ConsoleUi::ShowConnectBox(const std::string& text) {
+  std::fprintf(stderr, "%s\n", text.c_str());
+}
+
+void ConsoleUi::ShowLinkState(kvd::LinkState, const std::string& text) {
+  if (text == lastState_) return;
+  lastState_ = text;
+  std::fprintf(stderr, "[%s]\n", text.c_str());
+}
+
+void ConsoleUi::SetStatusWarning(const std::string& text) {
+  // Blinks in the window; here it is said once per run of wrong answers.
+  const bool blank = text.find_first_not_of(' ') == std::string::npos;
+  if (!blank && !warned_) std::fprintf(stderr, "%s\n", text.c_str());
+  if (!blank) warned_ = true;
+}
+
+bool ConsoleUi::Confirm(const std::string& question) {
+  if (assumeYes_) return true;
+  if (!isatty(STDIN_FILENO)) {
+    std::fprintf(stderr, "%s\nNo answer without a terminal: nothing done (--yes answers Yes).\n",
+                 question.c_str());
+    return false;
+  }
+  std::fprintf(stderr, "%s [y/N] ", question.c_str());
+  std::fflush(stderr);
+  std::string answer;
+  if (!std::getline(std::cin, answer)) return false;
+  return answer == "y" || answer == "Y" || answer == "yes" || answer == "Yes" || answer == "да" ||
+         answer == "Да";
+}
+
+void ConsoleUi::ShowBusyNotice(const std::string& text) {
+  std::fprintf(stderr, "%s\n", text.c_str());
+}
+
+// ---------------------------------------------------------------------------------------
+// EcuConnection
+
+EcuConnection::EcuConnection(const PortOptions& options)
+    : demo_(options.demo || options.port.empty()),
+      ui_(options.yes),
+      clock_(std::make_unique<kvd::RealClock>()) {
+  if (demo_) {
+    ecu_ = std::make_unique<kvd::VirtualEcu>();
+    serial_ = std::make_unique<kvd::VirtualLine>(*ecu_, *clock_);
+  } else {
+    serial_ = kvd::MakeSystemSerialPort();
+  }
+  link_ = std::make_unique<kvd::KwpLink>(*serial_, *clock_);
+  history_ = std::make_unique<kvd::HistoryStore>(*clock_);
+  session_ = std::make_unique<kvd::DiagSession>(*link_, *history_, *clock_, ui_);
+  if (demo_) {
+    session_->ComPort = 1;
+  } else {
+    uint32_t n = 0;
+    const char* end = options.port.data() + options.port.size();
+    auto [p, ec] = std::from_chars(options.port.data(), end, n);
+    if (ec == std::errc() && p == end && n <= 65535)
+      session_->ComPort = static_cast<uint16_t>(n);
+    else
+      session_->ComDevice = options.port;
+  }
+}
+
+EcuConnection::~EcuConnection() {
+  Close();
+}
+
+bool EcuConnection::Open() {
+  if (demo_) std::fprintf(stderr, "Virtual ECU on a virtual K-line (real time)\n");
+  session_->FormShow();
+  open_ = true;
+  return session_->Connect();
+}
+
+void EcuConnection::Close() {
+  if (!open_) return;
+  open_ = false;
+  session_->FormClose();  // StopDiagnosticSession, StopCommunication, port closed
+}
+
+}  // namespace kvdcli

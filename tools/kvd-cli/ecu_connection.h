@@ -1,0 +1,116 @@
+// kvd-cli's side of a session with an ECU: the --demo / --port options, the terminal in the
+// role of the window (messages, questions, the connect box's Cancel as Ctrl+C), and a session
+// that is opened for one command and closed again when the command ends.
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <CLI/CLI.hpp>
+#include <atomic>
+#include <memory>
+#include <string>
+
+#include "ecu/ecu_ui.h"
+#include "session/session_ui.h"
+
+namespace kvd {
+class Clock;
+class DiagSession;
+class HistoryStore;
+class KwpLink;
+class SerialPort;
+class VirtualEcu;
+}  // namespace kvd
+
+namespace kvdcli {
+
+// Set by Ctrl+C (SIGINT) and SIGTERM once InstallInterruptHandler has run.
+extern std::atomic<bool> g_interrupted;
+void InstallInterruptHandler();
+
+struct PortOptions {
+  bool demo = false;
+  std::string port;  // a COM number or a device path
+  bool yes = false;  // the questions are answered Yes without asking
+};
+
+// --demo and --port N|PATH; with demoByDefault the virtual ECU is used when neither is given,
+// otherwise one of them is required. The check runs after parsing (a usage error, exit 2).
+void AddPortOptions(CLI::App& command, PortOptions& options, bool demoByDefault);
+// --yes: answer the command's question without asking.
+void AddYesOption(CLI::App& command, PortOptions& options);
+
+// The window's side of the session and of the ECU commands on a terminal. Messages and link
+// states go to stderr; a question is asked on the terminal ("y/N") unless --yes answered it,
+// and without a terminal to ask it is answered No. The window's menus, the actuator panel,
+// the ADC bar and the trouble-code list do not exist here.
+class ConsoleUi final : public kvd::SessionUi, public kvd::EcuUi {
+ public:
+  explicit ConsoleUi(bool assumeYes = false) : assumeYes_(assumeYes) {}
+
+  void ShowMessage(const std::string& text) override;
+  void ShowConnectBox(const std::string& text) override;
+  bool ConnectBoxCancelled() override { return g_interrupted; }
+  void CloseConnectBox() override {}
+  void ProcessMessages() override {}
+  void ShowLinkState(kvd::LinkState state, const std::string& text) override;
+  void ApplyMenus(const kvd::SessionMenus&) override {}
+  void SetStatusWarning(const std::string& text) override;
+  void SetActuatorPanel(bool) override {}
+  bool ActuatorControlChecked() override { return false; }
+  void ReleaseActuatorControl() override {}
+  void RefreshActuator() override {}
+  bool AdcShown() override { return false; }
+  void ShowAdcValues(const kvd::AdcTexts&) override {}
+  void TroubleCodesRead(std::span<const uint8_t>, uint32_t) override {}
+  void CloseTroubleCodeList() override {}
+  void CloseLearnMemory() override {}
+
+  bool Confirm(const std::string& question) override;
+  void SetBusyCursor(bool) override {}
+  void ShowBusyNotice(const std::string& text) override;
+  void HideBusyNotice() override {}
+
+  // Every message shown so far, in order (a command decides from them how it ended).
+  int MessageCount() const { return messages_; }
+
+ private:
+  bool assumeYes_;
+  std::string lastState_;
+  bool warned_ = false;
+  int messages_ = 0;
+};
+
+// The clock, the port (the system's serial port, or the virtual ECU on a virtual line in real
+// time), the link, a recording and the session, for one command.
+class EcuConnection {
+ public:
+  explicit EcuConnection(const PortOptions& options);
+  ~EcuConnection();
+  EcuConnection(const EcuConnection&) = delete;
+  EcuConnection& operator=(const EcuConnection&) = delete;
+
+  // Opens the port and the session as the window's first tick does (ten attempts). False when
+  // no session could be opened; the reason has been shown.
+  bool Open();
+  // Closes the session and the port (also done when the connection is destroyed).
+  void Close();
+
+  kvd::DiagSession& Session() { return *session_; }
+  kvd::HistoryStore& History() { return *history_; }
+  kvd::Clock& Clock() { return *clock_; }
+  ConsoleUi& Ui() { return ui_; }
+  bool Demo() const { return demo_; }
+
+ private:
+  bool demo_;
+  ConsoleUi ui_;
+  std::unique_ptr<kvd::Clock> clock_;
+  std::unique_ptr<kvd::VirtualEcu> ecu_;
+  std::unique_ptr<kvd::SerialPort> serial_;
+  std::unique_ptr<kvd::KwpLink> link_;
+  std::unique_ptr<kvd::HistoryStore> history_;
+  std::unique_ptr<kvd::DiagSession> session_;
+  bool open_ = false;
+};
+
+}  // namespace kvdcli
