@@ -16,6 +16,7 @@ int main(int argc, char** argv) {
   kvdcli::AddInfoCommand(app, rc);
   kvdcli::AddExportCommand(app, rc);
   kvdcli::AddLiveCommand(app, rc);
+  kvdcli::AddDtcCommand(app, rc);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
