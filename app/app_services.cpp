@@ -10,6 +10,7 @@
 #include "sim/virtual_ecu.h"
 #include "sim/virtual_line.h"
 #include "ui/diag_window.h"
+#include "ui/frm_cfg.h"
 
 namespace kvd {
 
@@ -43,16 +44,25 @@ KwpLink& AppServices::LinkFor(const PortChoice& port) {
   return *link_;
 }
 
+QString AppServices::AskImportFile(QWidget* parent) {
+  return ChooseFileToOpen(parent, ImportDataFileFilter(), QString());
+}
+
 void AppServices::RunDiagnostics(QWidget* launcher, const PortChoice& port, int,
-                                 const QString& caption, bool autoConnect) {
+                                 const QString& caption, bool autoConnect,
+                                 const QString& openFile) {
   DiagWindowConfig config;
   config.link = &LinkFor(port);
   config.settings = settings_.get();
   config.poll = ReadPollSettings(iniPath_);
   config.comPort = port.number;
   if (port.kind == PortChoice::Kind::Device) config.comDevice = port.device.toStdString();
-  config.autoConnect = autoConnect;
+  config.autoConnect = autoConnect && openFile.isEmpty();
+  config.openFileName = openFile;
   config.launcher = launcher;
+  // The panes start with the number of points chosen in the settings dialog, in this run or an
+  // earlier one.
+  config.visiblePointCount = StartPointCount(*settings_);
 
   std::unique_ptr<TFormDiagJ5E2> window;
   try {
@@ -75,6 +85,11 @@ void AppServices::RunDiagnostics(QWidget* launcher, const PortChoice& port, int,
 void AppServices::ShowAbout(QWidget*) {
   TFormSplash splash;
   splash.ShowSplash(TFormSplash::About);
+}
+
+void AppServices::ShowSettings(QWidget* parent) {
+  TFormCfg dialog(*settings_, parent);
+  dialog.exec();
 }
 
 void AppServices::ClosePort() {

@@ -26,8 +26,10 @@ class AppServices : public LauncherServices {
                                  const QString& defaultText) override;
   void ShowMessage(QWidget* parent, const QString& text, QMessageBox::Icon icon) override;
   void RunDiagnostics(QWidget* launcher, const PortChoice& port, int family, const QString& caption,
-                      bool autoConnect) override;
+                      bool autoConnect, const QString& openFile) override;
+  QString AskImportFile(QWidget* parent) override;
   void ShowAbout(QWidget* parent) override;
+  void ShowSettings(QWidget* parent) override;
   void ClosePort() override;
 
   // The diagnostic window while it is open (for the demo's screenshots), else null.

@@ -23,6 +23,8 @@
 #include "app/families.h"
 #include "app/single_instance.h"
 #include "app/splash.h"
+#include "data/data_file.h"
+#include "ui/diag_files.h"
 
 namespace kvd {
 
@@ -227,8 +229,6 @@ TMForm::TMForm(LauncherServices& services, LauncherOptions options, QWidget* par
   sbImport_->setObjectName(QStringLiteral("sbImport"));
   sbCfg_ = MakeButton(QStringLiteral("Настройка"), QStringLiteral("Настройка программы"), kIconCfg);
   sbCfg_->setObjectName(QStringLiteral("sbCfg"));
-  // The settings dialog comes with a later version: the button is there but cannot be pressed.
-  sbCfg_->setEnabled(false);
   sbHelp_ =
       MakeButton(QStringLiteral("Справка"), QStringLiteral("Вызов справочной системы"), kIconHelp);
   sbHelp_->setObjectName(QStringLiteral("sbHelp"));
@@ -371,21 +371,27 @@ void TMForm::sbStartDiagClick(bool fromImport) {
                             QMessageBox::Information);
     return;
   }
-  services_.RunDiagnostics(this, port_, family, FamilyLongName(family), autoConnect_);
+  services_.RunDiagnostics(this, port_, family, FamilyLongName(family), autoConnect_,
+                           fromImport ? pendingFile_ : QString());
 }
 
 void TMForm::sbImportClick() {
-  services_.ShowMessage(this,
-                        QStringLiteral("Импорт данных из файла пока недоступен в этой версии "
-                                       "программы."),
-                        QMessageBox::Information);
+  const QString name = services_.AskImportFile(this);
+  if (name.isEmpty()) return;
+  int family = -1;
+  try {
+    family = ReadDataFileFamily(FilePath(name));
+  } catch (const std::exception& e) {
+    services_.ShowMessage(this, QString::fromUtf8(e.what()), QMessageBox::Critical);
+    return;
+  }
+  importTag_ = family;
+  pendingFile_ = name;
+  sbStartDiagClick(true);
 }
 
 void TMForm::sbCfgClick() {
-  services_.ShowMessage(this,
-                        QStringLiteral("Настройка программы пока недоступна в этой версии. Время "
-                                       "опроса задаётся в файле kvddiag.ini рядом с программой."),
-                        QMessageBox::Information);
+  services_.ShowSettings(this);
 }
 
 void TMForm::sbHelpClick() {

@@ -31,11 +31,17 @@ class LauncherServices {
                                          const QString& defaultText) = 0;
   virtual void ShowMessage(QWidget* parent, const QString& text, QMessageBox::Icon icon) = 0;
   // Creates the diagnostic window of the family with that caption, shows it modally over the
-  // launcher and destroys it when it closes. autoConnect false keeps it off-line at first.
+  // launcher and destroys it when it closes. autoConnect false keeps it off-line at first;
+  // openFile, when not empty, is the data file it opens at creation.
   virtual void RunDiagnostics(QWidget* launcher, const PortChoice& port, int family,
-                              const QString& caption, bool autoConnect) = 0;
+                              const QString& caption, bool autoConnect,
+                              const QString& openFile) = 0;
+  // The open dialog of "Импорт данных"; empty when cancelled.
+  virtual QString AskImportFile(QWidget* parent) = 0;
   // Shows the about window in its about form (modal).
   virtual void ShowAbout(QWidget* parent) = 0;
+  // Shows the settings dialog (modal) and keeps what the user chose.
+  virtual void ShowSettings(QWidget* parent) = 0;
   // Closes the serial port, if one is open.
   virtual void ClosePort() = 0;
 };
@@ -79,6 +85,7 @@ class TMForm : public QMainWindow {
   bool AutoConnect() const { return autoConnect_; }
   int StartTag() const { return startTag_; }
   int ImportTag() const { return importTag_; }
+  const QString& PendingFile() const { return pendingFile_; }
   QMenu* FamilyMenu() const { return popMenuECU_; }
   QToolButton* StartButton() const { return sbStartDiag_; }
   QToolButton* EcuButton() const { return sbECU_; }
@@ -97,6 +104,7 @@ class TMForm : public QMainWindow {
   bool autoConnect_ = true;
   int startTag_ = -1;
   int importTag_ = -1;
+  QString pendingFile_;  // the file of the last import
 
   QLabel* image1_ = nullptr;
   QToolButton* sbECU_ = nullptr;

@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 #include <QSettings>
+#include <algorithm>
 #include <cstdint>
 
 namespace kvd {
@@ -100,6 +101,61 @@ int32_t ReadOrWriteDefault(UserSettings& s, const QString& key, const QString& n
     return fallback;
   }
   return ReadIntInRange(s, key, name, low, high).value_or(fallback);
+}
+
+GraphLook ReadWindowGraphLook(UserSettings& s) {
+  namespace k = settings_keys;
+  GraphLook look;
+  look.ColorScheme = ReadOrWriteDefault(s, "", k::kDiagColorScheme, kColorSchemeMin,
+                                        kColorSchemeMax, kDefaultColorScheme);
+  look.LineWidth =
+      ReadOrWriteDefault(s, "", k::kDiagLineWidth, kLineWidthMin, kLineWidthMax, kDefaultLineWidth);
+  look.NumXPoint = StartPointCount(s);
+  return look;
+}
+
+GraphLook ReadDialogGraphLook(UserSettings& s) {
+  namespace k = settings_keys;
+  GraphLook look;
+  look.ColorScheme = ReadIntInRange(s, "", k::kDiagColorScheme, kColorSchemeMin, kColorSchemeMax)
+                         .value_or(kDefaultColorScheme);
+  look.LineWidth = ReadIntInRange(s, "", k::kDiagLineWidth, kLineWidthMin, kLineWidthMax)
+                       .value_or(kDefaultLineWidth);
+  look.NumXPoint =
+      ReadOrWriteDefault(s, "", k::kNumXPoint, kNumXPointMin, kNumXPointMax, kDefaultNumXPoint);
+  return look;
+}
+
+void StoreGraphLook(UserSettings& s, const GraphLook& look) {
+  namespace k = settings_keys;
+  s.WriteInt("", k::kDiagColorScheme,
+             std::clamp(look.ColorScheme, kColorSchemeMin, kColorSchemeMax));
+  s.WriteInt("", k::kDiagLineWidth, std::clamp(look.LineWidth, kLineWidthMin, kLineWidthMax));
+  s.WriteInt("", k::kNumXPoint, std::clamp(look.NumXPoint, kNumXPointMin, kNumXPointMax));
+}
+
+int32_t StartPointCount(const UserSettings& s) {
+  return ReadIntInRange(s, "", settings_keys::kNumXPoint, kNumXPointMin, kNumXPointMax)
+      .value_or(kDefaultNumXPoint);
+}
+
+WindowBounds ReadWindowBounds(const UserSettings& s, int32_t minWidth, int32_t minHeight,
+                              int32_t maxExtent) {
+  namespace k = settings_keys;
+  WindowBounds b;
+  b.Width = ReadIntInRange(s, "", k::kDiagWindowWidth, minWidth, maxExtent);
+  b.Height = ReadIntInRange(s, "", k::kDiagWindowHeight, minHeight, maxExtent);
+  b.Left = ReadIntInRange(s, "", k::kDiagWindowLeft, -maxExtent, maxExtent);
+  b.Top = ReadIntInRange(s, "", k::kDiagWindowTop, -maxExtent, maxExtent);
+  return b;
+}
+
+void StoreWindowBounds(UserSettings& s, int32_t left, int32_t top, int32_t width, int32_t height) {
+  namespace k = settings_keys;
+  s.WriteInt("", k::kDiagWindowWidth, width);
+  s.WriteInt("", k::kDiagWindowHeight, height);
+  s.WriteInt("", k::kDiagWindowLeft, left);
+  s.WriteInt("", k::kDiagWindowTop, top);
 }
 
 }  // namespace kvd

@@ -72,4 +72,43 @@ std::optional<int32_t> ReadIntInRange(const UserSettings& s, const QString& key,
 int32_t ReadOrWriteDefault(UserSettings& s, const QString& key, const QString& name, int32_t low,
                            int32_t high, int32_t fallback);
 
+// --- The graph appearance: colour scheme, line width and the number of points new panes start
+// with. Out-of-range or non-numeric stored values count as absent.
+inline constexpr int32_t kColorSchemeMin = 0;
+inline constexpr int32_t kColorSchemeMax = 4;
+inline constexpr int32_t kDefaultColorScheme = 0;
+inline constexpr int32_t kLineWidthMin = 1;
+inline constexpr int32_t kLineWidthMax = 3;
+inline constexpr int32_t kDefaultLineWidth = 1;
+inline constexpr int32_t kNumXPointMin = 4;
+inline constexpr int32_t kNumXPointMax = 200;
+inline constexpr int32_t kDefaultNumXPoint = 40;
+
+struct GraphLook {
+  int32_t ColorScheme = kDefaultColorScheme;  // DiagColorScheme, 0..4
+  int32_t LineWidth = kDefaultLineWidth;      // DiagLineWidth, 1..3 pixels
+  int32_t NumXPoint = kDefaultNumXPoint;      // NumXPoint, 4..200
+  bool operator==(const GraphLook&) const = default;
+};
+
+// What the diagnostic window starts with: scheme and line width, each written with its default
+// when it is missing; the number of points as StartPointCount.
+GraphLook ReadWindowGraphLook(UserSettings& s);
+// What the settings dialog starts with: the stored values or the defaults; a missing NumXPoint is
+// written as 40.
+GraphLook ReadDialogGraphLook(UserSettings& s);
+// The settings dialog's choice: all three values are written, present before or not, so that a
+// choice made before the diagnostic window was ever opened is kept.
+void StoreGraphLook(UserSettings& s, const GraphLook& look);
+// The number of points every new pane starts with: the stored NumXPoint, else 40.
+int32_t StartPointCount(const UserSettings& s);
+
+// --- The diagnostic window's bounds. Each value is taken only within the given limits.
+struct WindowBounds {
+  std::optional<int32_t> Width, Height, Left, Top;
+};
+WindowBounds ReadWindowBounds(const UserSettings& s, int32_t minWidth, int32_t minHeight,
+                              int32_t maxExtent);
+void StoreWindowBounds(UserSettings& s, int32_t left, int32_t top, int32_t width, int32_t height);
+
 }  // namespace kvd

@@ -82,6 +82,7 @@ std::string EcuSimUsage() {
          "  --pending K            K pending answers (7F sid 78) before each real one\n"
          "  --wrong-key            StartCommunication answered C1 EF 8F\n"
          "  --short-live-data      live data answered with 35 bytes\n"
+         "  --short-memory-read    memory reads answered with half the bytes asked for\n"
          "  --wrong-service        positive answers carry another service byte\n"
          "  --refuse SID[:ID][=CODE]  refuse a service (hex), optionally only one identifier,\n"
          "                         with a response code (default 22; 00 = no answer)\n"
@@ -158,6 +159,8 @@ bool ParseEcuSimOptions(const std::vector<std::string>& args, EcuSimOptions& out
       out.faults.wrongKeyBytes = true;
     } else if (a == "--short-live-data") {
       out.faults.shortLiveData = true;
+    } else if (a == "--short-memory-read") {
+      out.faults.shortMemRead = true;
     } else if (a == "--wrong-service") {
       out.faults.wrongService = true;
     } else if (a == "--refuse") {

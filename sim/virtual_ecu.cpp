@@ -422,7 +422,8 @@ std::optional<std::vector<uint8_t>> VirtualEcu::ServiceAnswer(std::span<const ui
         return Negative(sid, 0x31);
       }
       std::vector<uint8_t> out{0x63};
-      for (uint32_t i = 0; i < size; ++i) out.push_back(learn_[address - 0xFD00 + i]);
+      const uint32_t given = faults_.shortMemRead ? size / 2 : size;
+      for (uint32_t i = 0; i < given; ++i) out.push_back(learn_[address - 0xFD00 + i]);
       return out;
     }
     case 0x30:  // InputOutputControlByLocalIdentifier

@@ -42,6 +42,7 @@ struct EcuFaults {
   uint32_t pendingAnswers = 0;  // this many 7F sid 78 answers before each real one
   bool wrongKeyBytes = false;   // StartCommunication answered C1 EF 8F
   bool shortLiveData = false;   // 21 01 answered with 35 message bytes instead of 36
+  bool shortMemRead = false;    // 23 answered with only half of the bytes asked for
   bool wrongService = false;    // positive answers carry the service byte of another service
   int32_t refuseService = -1;   // this service id is refused (-1: none)
   int32_t refuseId = -1;        // ... only when its first parameter byte is this (-1: any)

@@ -25,9 +25,14 @@
 #include "data/history.h"
 #include "data/parameters.h"
 #include "ecu/dtc.h"
+#include "ecu/learn_memory.h"
 #include "link/kwp.h"
 #include "session/diag_session.h"
+#include "ui/ctrl_bar.h"
+#include "ui/frm_blm.h"
+#include "ui/frm_cfg.h"
 #include "ui/frm_err_list.h"
+#include "ui/frm_set_editor.h"
 #include "ui/rx_timer.h"
 
 namespace kvd {
@@ -130,7 +135,11 @@ TFormDiagJ5E2::TFormDiagJ5E2(DiagWindowConfig config, QWidget* parent)
 
   // 6: the panes; the recording shows on them from its append callback.
   BuildPanes();
-  history_->SetAppendCallback([this](int32_t index) { ShowNewestRecord(index); });
+  files_ = std::make_unique<DiagFiles>(*this, config_.fileUi, config_.openFileName);
+  history_->SetAppendCallback([this](int32_t index) {
+    files_->RecordAppended();
+    ShowNewestRecord(index);
+  });
   history_->SetFullCallback(
       [this] { SetStatusWarning("Память для записи данных заполнена, запись остановлена."); });
 
@@ -142,6 +151,8 @@ TFormDiagJ5E2::TFormDiagJ5E2(DiagWindowConfig config, QWidget* parent)
   session_->PollEnabled = true;
   comTimer_->SetEnabled(true);
   qApp->installEventFilter(this);
+  // Opened by the launcher's import: the file instead of a connection.
+  if (files_->OpenAtStart()) UpdateDataMenu();
 }
 
 TFormDiagJ5E2::~TFormDiagJ5E2() {
@@ -177,10 +188,12 @@ void TFormDiagJ5E2::BuildMenus() {
 
   miData_ = bar->addMenu(QStringLiteral("Данные"));
   miData_->setObjectName(QStringLiteral("miData"));
-  AddAction(miData_, "miSaveDiagData", QStringLiteral("Сохранить данные в файл"),
-            QKeySequence(Qt::CTRL | Qt::Key_S), false);
+  QAction* save = AddAction(miData_, "miSaveDiagData", QStringLiteral("Сохранить данные в файл"),
+                            QKeySequence(Qt::CTRL | Qt::Key_S), true);
+  connect(save, &QAction::triggered, this, [this] { miSaveDiagDataClick(); });
   miOpenDiagData_ = AddAction(miData_, "miOpenDiagData", QStringLiteral("Открыть файл с данными"),
-                              QKeySequence(Qt::CTRL | Qt::Key_O), false);
+                              QKeySequence(Qt::CTRL | Qt::Key_O), true);
+  connect(miOpenDiagData_, &QAction::triggered, this, [this] { miOpenDiagDataClick(); });
   QAction* reset = AddAction(miData_, "miResetData", QStringLiteral("Очистить накопленные данные"),
                              QKeySequence(Qt::CTRL | Qt::Key_R), true);
   connect(reset, &QAction::triggered, this, [this] { miResetDataClick(); });
@@ -199,8 +212,11 @@ void TFormDiagJ5E2::BuildMenus() {
   AddAction(miData_, "miRemoveFloat", QStringLiteral("Убрать все \"плавающие\" параметры"), {},
             false);
   miData_->addSeparator();
-  AddAction(miData_, "miChangeSet", QStringLiteral("Изменить наборы данных"),
-            QKeySequence(Qt::CTRL | Qt::Key_D), false);
+  QAction* changeSet = AddAction(miData_, "miChangeSet", QStringLiteral("Изменить наборы данных"),
+                                 QKeySequence(Qt::CTRL | Qt::Key_D), true);
+  connect(changeSet, &QAction::triggered, this, [this] { miChangeSetClick(); });
+  QAction* cfg = AddAction(miData_, "miCfg", QStringLiteral("Настройка"), {}, true);
+  connect(cfg, &QAction::triggered, this, [this] { miCfgClick(); });
   miData_->addSeparator();
   connect(miData_, &QMenu::aboutToShow, this, [this] { UpdateDataMenu(); });
 
@@ -223,10 +239,13 @@ void TFormDiagJ5E2::BuildMenus() {
                      QKeySequence(Qt::SHIFT | Qt::CTRL | Qt::Key_A), true);
   miADC_->setCheckable(true);
   connect(miADC_, &QAction::triggered, this, [this] { miADCClick(); });
-  AddAction(miParams_, "miBlm1", QStringLiteral("Память обучения, банк 1"),
-            QKeySequence(Qt::SHIFT | Qt::CTRL | Qt::Key_F1), false);
-  AddAction(miParams_, "miBlm2", QStringLiteral("Память обучения, банк 2"),
-            QKeySequence(Qt::SHIFT | Qt::CTRL | Qt::Key_F2), false);
+  for (int bank : {1, 2}) {
+    QAction* learn =
+        AddAction(miParams_, QStringLiteral("miBlm%1").arg(bank),
+                  QStringLiteral("Память обучения, банк %1").arg(bank),
+                  QKeySequence(Qt::SHIFT | Qt::CTRL | (bank == 1 ? Qt::Key_F1 : Qt::Key_F2)), true);
+    connect(learn, &QAction::triggered, this, [this, bank] { miLearn1Click(bank); });
+  }
   miParamsAction_->setEnabled(false);
   miADC_->setEnabled(false);
   errors->setEnabled(false);
@@ -283,16 +302,9 @@ void TFormDiagJ5E2::BuildBars() {
   panelADC_->setFixedHeight(0);
   panelADC_->hide();
 
-  // The control bar: its controls come with actuator control; disabled until on-line.
-  panelCtrl_ = MakePanel(client_, "panelCtrl");
-  auto* ctrlLayout = new QHBoxLayout(panelCtrl_);
-  ctrlLayout->setContentsMargins(6, 0, 6, 0);
-  auto* ctrlNote = new QLabel(QStringLiteral("Управление исполнительными механизмами"), panelCtrl_);
-  ctrlNote->setObjectName(QStringLiteral("lblCtrl"));
-  ctrlLayout->addWidget(ctrlNote);
-  ctrlLayout->addStretch(1);
+  // The control bar: disabled until on-line.
+  panelCtrl_ = new TCtrlBar(*session_, *this, client_);
   panelCtrl_->setFixedHeight(kCtrlBarHeight);
-  panelCtrl_->setEnabled(false);
 
   // The status bar: four panels 120, 180, 100 and the rest; the link indicator over panel 0.
   statusBar_ = new QFrame(client_);
@@ -336,23 +348,20 @@ void TFormDiagJ5E2::BuildPanes() {
 
 void TFormDiagJ5E2::ReadWindowSettings() {
   UserSettings& s = *config_.settings;
-  namespace k = settings_keys;
-  const auto w = ReadIntInRange(s, "", k::kDiagWindowWidth, kMinWindowWidth, kMaxWindowExtent);
-  const auto h = ReadIntInRange(s, "", k::kDiagWindowHeight, kMinWindowHeight, kMaxWindowExtent);
-  const auto left = ReadIntInRange(s, "", k::kDiagWindowLeft, -kMaxWindowExtent, kMaxWindowExtent);
-  const auto top = ReadIntInRange(s, "", k::kDiagWindowTop, -kMaxWindowExtent, kMaxWindowExtent);
-  if (w && h) resize(*w, *h);
-  if (left && top) {
+  const WindowBounds b = ReadWindowBounds(s, kMinWindowWidth, kMinWindowHeight, kMaxWindowExtent);
+  if (b.Width && b.Height) resize(*b.Width, *b.Height);
+  if (b.Left && b.Top) {
     // Bounds from another screen layout could put the window out of reach: only a position
     // whose title bar lies on some screen is taken.
-    const QRect title(*left, *top, std::max(width(), 100), 30);
+    const QRect title(*b.Left, *b.Top, std::max(width(), 100), 30);
     bool visible = false;
     for (const QScreen* screen : QGuiApplication::screens())
       if (screen->availableGeometry().intersects(title)) visible = true;
-    if (visible) move(*left, *top);
+    if (visible) move(*b.Left, *b.Top);
   }
-  colorScheme_ = ReadOrWriteDefault(s, "", k::kDiagColorScheme, 0, kGraphColorSchemeCount - 1, 0);
-  lineWidth_ = ReadOrWriteDefault(s, "", k::kDiagLineWidth, 1, 3, 1);
+  const GraphLook look = ReadWindowGraphLook(s);
+  colorScheme_ = look.ColorScheme;
+  lineWidth_ = look.LineWidth;
   sets_ = LoadSetTable(s);
 
   // The set items of the "Данные" menu, keys 1..9 and 0.
@@ -368,15 +377,11 @@ void TFormDiagJ5E2::ReadWindowSettings() {
 
 void TFormDiagJ5E2::SaveWindowSettings() {
   UserSettings& s = *config_.settings;
-  namespace k = settings_keys;
   const QRect normal =
       (isMaximized() || isMinimized() || isFullScreen()) ? normalGeometry() : geometry();
   const QPoint origin =
       (isMaximized() || isMinimized() || isFullScreen()) ? normal.topLeft() : pos();
-  s.WriteInt("", k::kDiagWindowWidth, normal.width());
-  s.WriteInt("", k::kDiagWindowHeight, normal.height());
-  s.WriteInt("", k::kDiagWindowLeft, origin.x());
-  s.WriteInt("", k::kDiagWindowTop, origin.y());
+  StoreWindowBounds(s, origin.x(), origin.y(), normal.width(), normal.height());
   StoreSetTable(s, sets_);
   const QString error = s.Sync();
   if (!error.isEmpty()) ShowMessage(error.toStdString());
@@ -477,6 +482,31 @@ void TFormDiagJ5E2::ApplyCurrentSet() {
   ForEachPane([](TfrmGraph& p) { p.Refill(); });
 }
 
+void TFormDiagJ5E2::miChangeSetClick() {
+  TfrmSetEditor editor(sets_, this);
+  if (editor.exec() != QDialog::Accepted) return;
+  sets_ = editor.WorkingCopy();
+  // Every set item takes its (possibly edited) name at once, not only the one of the shown tab.
+  for (int set = 1; set <= kDataSetCount; ++set)
+    if (QAction* item = Action(QStringLiteral("miSet%1").arg(set)))
+      item->setText(sets_[static_cast<size_t>(set - 1)].Name);
+  if (isVisible()) ApplyCurrentSet();
+}
+
+void TFormDiagJ5E2::miCfgClick() {
+  TFormCfg dialog(*config_.settings, this);
+  dialog.ErrorShown = [this](const QString& error) { ShowMessage(error.toStdString()); };
+  if (dialog.exec() != QDialog::Accepted) return;
+  // The open panes take the new look at once; their number of points stays as zoomed.
+  const GraphLook look = dialog.Chosen();
+  colorScheme_ = look.ColorScheme;
+  lineWidth_ = look.LineWidth;
+  ForEachPane([this](TfrmGraph& p) {
+    p.SetColorScheme(colorScheme_);
+    p.SetLineWidth(lineWidth_);
+  });
+}
+
 void TFormDiagJ5E2::ChooseSet(int set) {
   if (set < 1 || set > kDataSetCount) return;
   currentSet_ = set;
@@ -566,12 +596,38 @@ void TFormDiagJ5E2::miStopClick() {
   session_->miPauseClick(PauseSender::Stop);
 }
 
+void TFormDiagJ5E2::miSaveDiagDataClick() {
+  files_->miSaveDiagDataClick();
+}
+
+void TFormDiagJ5E2::miOpenDiagDataClick() {
+  // A file brings its own marks.
+  if (files_->miOpenDiagDataClick()) UpdateDataMenu();
+}
+
 void TFormDiagJ5E2::miADCClick() {
   // The action toggled its own check mark.
   const bool shown = miADC_->isChecked();
   panelADC_->setFixedHeight(shown ? kAdcBarHeight : 0);
   panelADC_->setVisible(shown);
   LayOutPanes();
+}
+
+void TFormDiagJ5E2::miLearn1Click(int bank) {
+  LearnTable table{};
+  if (!ReadLearnMemory(*session_, *this, bank, table)) return;
+  if (!(session_->Tag & kBlmShown) || !formBlm_) {
+    if (formBlm_) formBlm_->deleteLater();
+    formBlm_ = new TFormBLM(*this, session_->DecimalSeparator, this, client_);
+    formBlm_->OnShownChanged = [this](bool shown) {
+      if (shown)
+        session_->Tag |= kBlmShown;
+      else
+        session_->Tag &= ~kBlmShown;
+    };
+    formBlm_->show();
+  }
+  formBlm_->ShowBank(bank, table);
 }
 
 void TFormDiagJ5E2::ComTimerTimer() {
@@ -678,6 +734,13 @@ void TFormDiagJ5E2::closeEvent(QCloseEvent* event) {
     // The connect box or a message of the poll step is open: the window closes as soon as
     // the step has returned.
     closing_ = true;
+    event->ignore();
+    return;
+  }
+  // Control goes back to the ECU while the session is still open; when that fails the
+  // window stays open, with the box unchecked, so that a second close goes ahead.
+  if (!panelCtrl_->Release()) {
+    closing_ = false;
     event->ignore();
     return;
   }
@@ -797,9 +860,7 @@ void TFormDiagJ5E2::ApplyMenus(const SessionMenus& menus) {
   miPause_->setEnabled(menus.PauseEnabled);
   miStop_->setText(QString::fromStdString(menus.StopCaption));
   miStop_->setEnabled(menus.StopEnabled);
-  // Opening files comes with a later version; until then the item stays disabled.
-  miOpenDiagData_->setEnabled(menus.OpenDiagDataEnabled &&
-                              !miOpenDiagData_->property("kvdUnavailable").toBool());
+  miOpenDiagData_->setEnabled(menus.OpenDiagDataEnabled);
   for (QAction* nav : {miLeft_, miRight_, miFrameLeft_, miFrameRight_})
     nav->setEnabled(menus.NavigationEnabled);
 }
@@ -809,15 +870,22 @@ void TFormDiagJ5E2::SetStatusWarning(const std::string& text) {
 }
 
 void TFormDiagJ5E2::SetActuatorPanel(bool enabled) {
-  panelCtrl_->setEnabled(enabled);
+  panelCtrl_->SetPanelEnabled(enabled);
 }
 
-// The control bar has no actuator controls yet: nothing is ever under the program's control.
 bool TFormDiagJ5E2::ActuatorControlChecked() {
-  return false;
+  return panelCtrl_->Checked();
 }
-void TFormDiagJ5E2::ReleaseActuatorControl() {}
-void TFormDiagJ5E2::RefreshActuator() {}
+void TFormDiagJ5E2::ReleaseActuatorControl() {
+  panelCtrl_->Release();
+}
+void TFormDiagJ5E2::RefreshActuator() {
+  panelCtrl_->Refresh();
+}
+
+QFrame* TFormDiagJ5E2::PanelCtrl() const {
+  return panelCtrl_;
+}
 
 bool TFormDiagJ5E2::AdcShown() {
   return miADC_->isChecked();
@@ -844,7 +912,8 @@ void TFormDiagJ5E2::CloseTroubleCodeList() {
   if (formErrList_) formErrList_->close();
 }
 
-// The learn-memory window comes with a later version: the session never finds it open.
-void TFormDiagJ5E2::CloseLearnMemory() {}
+void TFormDiagJ5E2::CloseLearnMemory() {
+  if (formBlm_) formBlm_->close();
+}
 
 }  // namespace kvd

@@ -15,7 +15,9 @@
 #include "ecu/ecu_ui.h"
 #include "session/session_ui.h"
 #include "settings/settings_store.h"
+#include "ui/diag_files.h"
 #include "ui/diag_sets.h"
+#include "ui/frm_blm.h"
 #include "ui/frm_err_list.h"
 #include "ui/frm_graph.h"
 
@@ -32,6 +34,8 @@ namespace kvd {
 class DiagSession;
 class HistoryStore;
 class KwpLink;
+class TCtrlBar;
+class TFormBLM;
 class TRxTimer;
 
 struct DiagWindowConfig {
@@ -45,6 +49,10 @@ struct DiagWindowConfig {
   QWidget* launcher = nullptr;       // placement (left + 100, top + 100) and the busy notice
   // Where the window's modal messages go. Empty: a modal message box.
   std::function<void(const QString&)> messageSink;
+  // The dialogs of saving and opening files. Empty members: the real dialogs.
+  DiagFileUi fileUi;
+  // The file the launcher's import chose: opened at creation instead of connecting.
+  QString openFileName;
   // Where the window's Yes/No/Cancel questions go (true: Yes). Empty: a modal question box.
   std::function<bool(const QString&)> confirmSink;
 };
@@ -77,13 +85,20 @@ class TFormDiagJ5E2 : public QMainWindow, public SessionUi, public EcuUi {
   void miCancelSelectClick();
   void miADCClick();
   void miErrListClick();  // "Ошибки": the trouble-code list
+  // "Память обучения, банк 1" / "банк 2": reads the bank and shows it in the learn-memory window.
+  void miLearn1Click(int bank);
+  void miSaveDiagDataClick();
+  void miOpenDiagDataClick();
   void ChooseSet(int set);
+  void miChangeSetClick();  // "Изменить наборы данных": the set editor
+  void miCfgClick();  // "Настройка": the settings dialog; the panes take the new look
   // The poll timer's tick.
   void ComTimerTimer();
 
   // --- state for the launcher and tests
   DiagSession& Session() { return *session_; }
   HistoryStore& History() { return *history_; }
+  DiagFiles& Files() { return *files_; }
   GraphShared& Shared() { return shared_; }
   TfrmGraph* Pane(int i) const { return panes_[static_cast<size_t>(i)]; }  // 0..6
   TRxTimer* ComTimer() const { return comTimer_; }
@@ -91,7 +106,9 @@ class TFormDiagJ5E2 : public QMainWindow, public SessionUi, public EcuUi {
   const SetTable& Sets() const { return sets_; }
   QWidget* ClientArea() const { return client_; }
   QFrame* PanelADC() const { return panelADC_; }
-  QFrame* PanelCtrl() const { return panelCtrl_; }
+  QFrame* PanelCtrl() const;
+  TCtrlBar* CtrlBar() const { return panelCtrl_; }
+  TFormBLM* FormBLM() const { return formBlm_; }
   QWidget* StatusBarPanel(int i) const;
   QString LinkText() const;
   int LinkIcon() const { return linkIcon_; }
@@ -163,6 +180,7 @@ class TFormDiagJ5E2 : public QMainWindow, public SessionUi, public EcuUi {
   DiagWindowConfig config_;
   std::unique_ptr<HistoryStore> history_;
   std::unique_ptr<DiagSession> session_;
+  std::unique_ptr<DiagFiles> files_;
   GraphShared shared_;
   SetTable sets_;
   int currentSet_ = 1;
@@ -175,7 +193,8 @@ class TFormDiagJ5E2 : public QMainWindow, public SessionUi, public EcuUi {
   std::array<TfrmGraph*, kPaneCount> panes_{};
   QFrame* panelADC_ = nullptr;
   std::array<QLineEdit*, kAdcChannelCount> adcEdits_{};
-  QFrame* panelCtrl_ = nullptr;
+  TCtrlBar* panelCtrl_ = nullptr;
+  QPointer<TFormBLM> formBlm_;
   QFrame* statusBar_ = nullptr;
   std::array<QLabel*, 4> statusPanels_{};
   QLabel* linkIconLabel_ = nullptr;

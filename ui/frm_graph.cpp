@@ -51,14 +51,6 @@ QString WithLocaleSeparator(const std::string& text) {
   return s;
 }
 
-// The user's long time format without the time zone (a duration has none).
-std::string LongTimePattern() {
-  QString f = QLocale().timeFormat(QLocale::LongFormat);
-  f.remove(QLatin1Char('t'));
-  f = f.trimmed();
-  return f.isEmpty() ? std::string(kDefaultLongTimeFormat) : f.toStdString();
-}
-
 // Bold Arial of up to 11 pixels, as large as lets two wrapped lines end above the indicator:
 // the second line's letters, descenders included, must end at least a pixel above the
 // indicator's top (30). Fonts taller than Arial for their size (its stand-ins on other
@@ -96,6 +88,14 @@ void SetFittedText(QLabel* label, const QString& text, int pixel_size) {
 }
 
 }  // namespace
+
+// The user's long time format without the time zone (a duration has none).
+std::string LongTimePattern() {
+  QString f = QLocale().timeFormat(QLocale::LongFormat);
+  f.remove(QLatin1Char('t'));
+  f = f.trimmed();
+  return f.isEmpty() ? std::string(kDefaultLongTimeFormat) : f.toStdString();
+}
 
 const std::array<GraphColorScheme, kGraphColorSchemeCount>& GraphColorSchemes() {
   static const std::array<GraphColorScheme, kGraphColorSchemeCount> schemes = {{

@@ -11,6 +11,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <string>
 
 #include "data/parameters.h"
 
@@ -27,6 +28,10 @@ class ChartSeries;
 struct ChartMouseEvent;
 class HistoryStore;
 class GraphLamp;
+
+// The user's long time format without the time zone, as the time texts of the panes and the
+// text export use it.
+std::string LongTimePattern();
 
 // State shared by all panes of one window (one instance, owned by the window).
 struct GraphShared {

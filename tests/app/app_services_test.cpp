@@ -5,14 +5,21 @@
 
 #include <gtest/gtest.h>
 
+#include <QComboBox>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QPushButton>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include "../ui/modal_script.h"
+#include "data/data_file.h"
 #include "data/history.h"
 #include "session/diag_session.h"
+#include "ui/diag_files.h"
 #include "ui/diag_window.h"
+#include "ui/frm_cfg.h"
 #include "ui/rx_timer.h"
 
 namespace kvd {
@@ -42,13 +49,95 @@ TEST(AppServicesTest, DemoPortConnectsAndRecordsInRealTime) {
     if ((online && records >= 3) || clock.elapsed() > 20000) w->close();
   });
   watch.start(50);
-  services.RunDiagnostics(nullptr, PortChoice::VirtualEcu(), 1, QStringLiteral("Demo"), true);
+  services.RunDiagnostics(nullptr, PortChoice::VirtualEcu(), 1, QStringLiteral("Demo"), true,
+                          QString());
   watch.stop();
   EXPECT_EQ(interval, 50);
   EXPECT_TRUE(online);
   EXPECT_GE(records, 3);
   EXPECT_EQ(services.OpenWindow(), nullptr);
   EXPECT_LT(clock.elapsed(), 20000);
+}
+
+// Answers the settings dialog once it runs modally.
+void ChooseInSettingsDialog(int scheme, int lineWidth, int points) {
+  testing::WhenModal<TFormCfg>([=](TFormCfg& d) {
+    d.cboxColor()->setCurrentIndex(scheme);
+    d.eLineWidth()->setValue(lineWidth);
+    d.eNumXPoint()->setValue(points);
+    d.bOK()->click();
+  });
+}
+
+struct PaneLook {
+  int scheme = -1;
+  int lineWidth = -1;
+  int points = -1;
+};
+
+// Opens the diagnostic window off-line and reads the look of its first pane.
+PaneLook OpenWindowAndLook(AppServices& services) {
+  PaneLook look;
+  QTimer watch;
+  QObject::connect(&watch, &QTimer::timeout, [&] {
+    if (TFormDiagJ5E2* w = services.OpenWindow()) {
+      look = {w->Pane(0)->ColorScheme(), w->Pane(0)->LineWidth(), w->Pane(0)->PointCount()};
+      w->close();
+    }
+  });
+  watch.start(20);
+  services.RunDiagnostics(nullptr, PortChoice::VirtualEcu(), 1, QStringLiteral("Demo"), false,
+                          QString());
+  return look;
+}
+
+TEST(AppServicesTest, SettingsChosenBeforeAnyDiagnosticWindowAreKeptAndUsedAfterARestart) {
+  QTemporaryDir dir;
+  const QString store = dir.filePath("user.conf");
+  const QString ini = dir.filePath("kvddiag.ini");
+  {
+    AppServices services(UserSettings::OpenFile(store), ini);
+    ChooseInSettingsDialog(2, 3, 20);
+    services.ShowSettings(nullptr);
+    const PaneLook look = OpenWindowAndLook(services);
+    EXPECT_EQ(look.scheme, 2);
+    EXPECT_EQ(look.lineWidth, 3);
+    EXPECT_EQ(look.points, 20);
+  }
+  // The next start of the program.
+  AppServices services(UserSettings::OpenFile(store), ini);
+  const PaneLook look = OpenWindowAndLook(services);
+  EXPECT_EQ(look.scheme, 2);
+  EXPECT_EQ(look.lineWidth, 3);
+  EXPECT_EQ(look.points, 20);
+}
+
+TEST(AppServicesTest, ImportedFileOpensOffLineEvenWhenAConnectionWasAskedFor) {
+  QTemporaryDir dir;
+  std::vector<uint8_t> records(12 * kRecordSize, 0);
+  for (int i = 0; i < 12; ++i)
+    records[static_cast<size_t>(i) * kRecordSize] = static_cast<uint8_t>(i);
+  const QString file = dir.filePath("import.kdd");
+  WriteDataFile(FilePath(file), records.data(), 12);
+  AppServices services(UserSettings::OpenFile(dir.filePath("user.conf")),
+                       dir.filePath("kvddiag.ini"));
+  int32_t count = -1;
+  bool connected = true;
+  int ticks = 0;
+  QTimer watch;
+  QObject::connect(&watch, &QTimer::timeout, [&] {
+    TFormDiagJ5E2* w = services.OpenWindow();
+    if (!w) return;
+    count = w->History().RecordCount();
+    connected = w->Session().Connected;
+    // A few poll ticks: none of them may connect and start a new recording.
+    if (++ticks >= 10) w->close();
+  });
+  watch.start(50);
+  services.RunDiagnostics(nullptr, PortChoice::VirtualEcu(), 1, QStringLiteral("Import"), true,
+                          file);
+  EXPECT_EQ(count, 12);
+  EXPECT_FALSE(connected);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QFile>
 #include <QMenu>
 #include <QProcess>
 #include <QStatusBar>
@@ -27,12 +28,16 @@ class FakeServices : public LauncherServices {
   std::vector<QString> messages;
   int portsClosed = 0;
   int aboutShown = 0;
+  int settingsShown = 0;
   struct Run {
     PortChoice port;
     int family;
     QString caption;
     bool autoConnect;
+    QString openFile;
   };
+  QString importAnswer;  // the file chosen in the import dialog; empty = cancelled
+  int importAsked = 0;
   std::vector<Run> runs;
   QString defaultSeen;
 
@@ -48,12 +53,20 @@ class FakeServices : public LauncherServices {
     messages.push_back(text);
   }
   void RunDiagnostics(QWidget*, const PortChoice& port, int family, const QString& caption,
-                      bool autoConnect) override {
-    runs.push_back({port, family, caption, autoConnect});
+                      bool autoConnect, const QString& openFile) override {
+    runs.push_back({port, family, caption, autoConnect, openFile});
+  }
+  QString AskImportFile(QWidget*) override {
+    ++importAsked;
+    return importAnswer;
   }
   void ShowAbout(QWidget* parent) override {
     ++aboutShown;
     EXPECT_FALSE(parent->isVisible());
+  }
+  void ShowSettings(QWidget* parent) override {
+    ++settingsShown;
+    EXPECT_NE(parent, nullptr);
   }
   void ClosePort() override { ++portsClosed; }
 };
@@ -148,6 +161,7 @@ TEST(LauncherTest, ChoosingTheFamilyEnablesStartAndStartOpensTheDiagnosticWindow
   EXPECT_EQ(services.runs[0].family, 1);
   EXPECT_EQ(services.runs[0].caption, FamilyLongName(1));
   EXPECT_TRUE(services.runs[0].autoConnect);
+  EXPECT_TRUE(services.runs[0].openFile.isEmpty());
   EXPECT_EQ(services.runs[0].port, PortChoice::Com(1));
   // The menu pops up right of the button.
   const QPoint at = form.FamilyMenuPoint();
@@ -156,21 +170,99 @@ TEST(LauncherTest, ChoosingTheFamilyEnablesStartAndStartOpensTheDiagnosticWindow
             form.frameGeometry().topLeft() + button + QPoint(form.EcuButton()->width() + 40, 40));
 }
 
-TEST(LauncherTest, ImportAndSettingsReportThatTheyAreNotAvailableYetAndAboutHidesTheLauncher) {
+// Writes a data file whose head carries the given family byte, with `records` zero records.
+QString WriteImportFile(const QTemporaryDir& dir, const QString& name, uint8_t familyByte,
+                        int records = 2, int headBytes = 520) {
+  QByteArray bytes(headBytes + records * 44, '\0');
+  const char sig[8] = {0x4B, 0x56, 0x47, 0x01, 0x00, 0x00, 0x00, static_cast<char>(familyByte)};
+  for (int i = 0; i < 8 && i < bytes.size(); ++i) bytes[i] = sig[i];
+  const QString path = dir.filePath(name);
+  QFile f(path);
+  EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+  f.write(bytes);
+  return path;
+}
+
+TEST(LauncherTest, ImportChecksTheFamilyOfTheFileBeforeOpeningTheWindow) {
+  QTemporaryDir dir;
+  const QString family1 = WriteImportFile(dir, "e2.kdd", 0x01);
+  const auto incompatible = [&dir](const char* name) {
+    return QStringLiteral("Файл %1 имеет несовместимый формат данных!").arg(dir.filePath(name));
+  };
+  struct Case {
+    QString file;     // chosen in the dialog; empty = cancelled
+    int family;       // ImportTag afterwards
+    bool opens;       // the diagnostic window opens on the file
+    QString message;  // the one message shown, or empty
+  };
+  const Case cases[] = {
+      {QString(), -1, false, QString()},
+      {family1, 1, true, QString()},
+      // Family 2 is known by its signature but has no diagnostic window.
+      {WriteImportFile(dir, "terva.kdd", 0x0A), 2, false,
+       QStringLiteral("Для системы \"%1\" диагностика не поддерживается.").arg(FamilyLongName(2))},
+      {WriteImportFile(dir, "mikas.kdd", 0x32), 7, false,
+       QStringLiteral("Для системы \"%1\" диагностика не поддерживается.").arg(FamilyLongName(7))},
+      {WriteImportFile(dir, "foreign.kdd", 0x99), -1, false, incompatible("foreign.kdd")},
+      // Shorter than the head, though it starts with the signature of family 1.
+      {WriteImportFile(dir, "short.kdd", 0x01, 0, 519), -1, false, incompatible("short.kdd")},
+      {dir.filePath("missing.kdd"), -1, false,
+       QStringLiteral("Ошибка при открытии файла %1").arg(dir.filePath("missing.kdd"))},
+      {dir.path(), -1, false, QStringLiteral("Ошибка при открытии файла %1").arg(dir.path())},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file.toStdString());
+    FakeServices services;
+    TMForm form(services, Quick(dir.path()));
+    ASSERT_TRUE(form.FormCreate());
+    services.importAnswer = c.file;
+    form.sbImportClick();
+    EXPECT_EQ(services.importAsked, 1);
+    EXPECT_EQ(form.ImportTag(), c.family);
+    if (c.message.isEmpty()) {
+      EXPECT_TRUE(services.messages.empty());
+    } else {
+      ASSERT_EQ(services.messages.size(), 1u);
+      EXPECT_EQ(services.messages[0], c.message);
+    }
+    ASSERT_EQ(services.runs.size(), c.opens ? 1u : 0u);
+    if (c.opens) {
+      EXPECT_EQ(services.runs[0].family, 1);
+      EXPECT_EQ(services.runs[0].caption, FamilyLongName(1));
+      EXPECT_FALSE(services.runs[0].autoConnect);
+      EXPECT_EQ(services.runs[0].openFile, c.file);
+    }
+  }
+}
+
+TEST(LauncherTest, OrdinaryStartAfterAnImportConnectsWithoutTheFile) {
+  QTemporaryDir dir;
+  FakeServices services;
+  TMForm form(services, Quick(dir.path()));
+  ASSERT_TRUE(form.FormCreate());
+  services.importAnswer = WriteImportFile(dir, "e2.kdd", 0x01);
+  form.sbImportClick();
+  form.PopMenuECUClick(1);
+  form.sbStartDiagClick();
+  ASSERT_EQ(services.runs.size(), 2u);
+  EXPECT_FALSE(services.runs[0].autoConnect);
+  EXPECT_TRUE(services.runs[1].autoConnect);
+  EXPECT_TRUE(services.runs[1].openFile.isEmpty());
+}
+
+TEST(LauncherTest, SettingsOpenAndAboutHidesTheLauncher) {
   QTemporaryDir dir;
   FakeServices services;
   TMForm form(services, Quick(dir.path()));
   ASSERT_TRUE(form.FormCreate());
   form.show();
-  form.sbImportClick();
-  ASSERT_EQ(services.messages.size(), 1u);
-  EXPECT_TRUE(services.messages[0].contains(QStringLiteral("недоступен")));
-  EXPECT_TRUE(services.runs.empty());
-  // The settings dialog is not there yet: its button is shown disabled.
-  const auto* cfg = form.findChild<QToolButton*>(QStringLiteral("sbCfg"));
+  // "Настройка" can be pressed and opens the settings dialog.
+  auto* cfg = form.findChild<QToolButton*>(QStringLiteral("sbCfg"));
   ASSERT_NE(cfg, nullptr);
-  EXPECT_FALSE(cfg->isEnabled());
+  EXPECT_TRUE(cfg->isEnabled());
   EXPECT_TRUE(cfg->isVisible());
+  cfg->click();
+  EXPECT_EQ(services.settingsShown, 1);
   form.sbAboutClick();
   EXPECT_EQ(services.aboutShown, 1);
   EXPECT_TRUE(form.isVisible());

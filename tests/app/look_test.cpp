@@ -29,8 +29,11 @@ class QuietServices : public LauncherServices {
     return QStringLiteral("3");
   }
   void ShowMessage(QWidget*, const QString&, QMessageBox::Icon) override {}
-  void RunDiagnostics(QWidget*, const PortChoice&, int, const QString&, bool) override {}
+  void RunDiagnostics(QWidget*, const PortChoice&, int, const QString&, bool,
+                      const QString&) override {}
+  QString AskImportFile(QWidget*) override { return {}; }
   void ShowAbout(QWidget*) override {}
+  void ShowSettings(QWidget*) override {}
   void ClosePort() override {}
 };
 

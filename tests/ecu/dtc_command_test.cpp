@@ -25,7 +25,7 @@ using testing::RunCli;
 const std::string kHeader = "Ошибка\tТекущая\tСохр.\tОписание";
 
 TEST(DtcCommand, ReadsClearsAndReadsAgain) {
-  test::SimProcess sim({});
+  SimProcess sim({});
   ASSERT_FALSE(sim.Path().empty());
   const CliRun read = RunCli({"dtc", "--port", sim.Path()});
   ASSERT_EQ(read.exitCode, 0) << read.err;
@@ -43,7 +43,7 @@ TEST(DtcCommand, ReadsClearsAndReadsAgain) {
 
 TEST(DtcCommand, RefusedClearAndOddAnswers) {
   {
-    test::SimProcess sim({"--refuse", "14"});
+    SimProcess sim({"--refuse", "14"});
     const CliRun run = RunCli({"dtc", "--port", sim.Path(), "--clear"});
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_TRUE(run.lines.empty());
@@ -51,7 +51,7 @@ TEST(DtcCommand, RefusedClearAndOddAnswers) {
   }
   {
     // A code 0000 ends the list; the count byte claims far more codes than follow.
-    test::SimProcess sim({"--dtcs", "130,0,325", "--dtc-count", "255"});
+    SimProcess sim({"--dtcs", "130,0,325", "--dtc-count", "255"});
     const CliRun run = RunCli({"dtc", "--port", sim.Path(), "--lang", "de"});
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_THAT(run.lines, ElementsAre(kHeader,

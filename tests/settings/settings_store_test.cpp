@@ -113,5 +113,107 @@ TEST(UserSettingsTest, SyncReportsAStoreThatCannotBeWritten) {
   EXPECT_TRUE(s->Sync().startsWith(QStringLiteral("Ошибка записи настроек")));
 }
 
+TEST(GraphLookTest, WhoWritesWhichDefaultWhenTheStoreIsEmpty) {
+  namespace k = settings_keys;
+  QTemporaryDir dir;
+  {
+    // The diagnostic window writes scheme and line width, never the number of points.
+    auto s = UserSettings::OpenFile(dir.filePath("window.conf"));
+    EXPECT_EQ(ReadWindowGraphLook(*s), GraphLook{});
+    EXPECT_EQ(s->ReadInt("", k::kDiagColorScheme), 0);
+    EXPECT_EQ(s->ReadInt("", k::kDiagLineWidth), 1);
+    EXPECT_FALSE(s->Contains("", k::kNumXPoint));
+  }
+  {
+    // The settings dialog writes the number of points only.
+    auto s = UserSettings::OpenFile(dir.filePath("dialog.conf"));
+    EXPECT_EQ(ReadDialogGraphLook(*s), GraphLook{});
+    EXPECT_EQ(s->ReadInt("", k::kNumXPoint), 40);
+    EXPECT_FALSE(s->Contains("", k::kDiagColorScheme));
+    EXPECT_FALSE(s->Contains("", k::kDiagLineWidth));
+  }
+}
+
+TEST(GraphLookTest, AChoiceIsStoredEvenWhenNothingWasThereAndSurvivesARestart) {
+  QTemporaryDir dir;
+  const QString path = dir.filePath("user.conf");
+  const GraphLook chosen{3, 2, 80};
+  {
+    auto s = UserSettings::OpenFile(path);
+    StoreGraphLook(*s, chosen);
+    EXPECT_EQ(s->Sync(), QString());
+  }
+  // The next start: the window and its panes take all three, the dialog shows them.
+  auto s = UserSettings::OpenFile(path);
+  EXPECT_EQ(StartPointCount(*s), 80);
+  EXPECT_EQ(ReadWindowGraphLook(*s), chosen);
+  EXPECT_EQ(ReadDialogGraphLook(*s), chosen);
+  // Values out of their ranges are brought into them, never stored as they are.
+  StoreGraphLook(*s, GraphLook{7, 0, 1000});
+  EXPECT_EQ(ReadWindowGraphLook(*s), (GraphLook{4, 1, 200}));
+}
+
+TEST(GraphLookTest, OddStoredValuesGiveTheDefaults) {
+  namespace k = settings_keys;
+  struct Case {
+    const char* name;
+    QVariant value;
+    GraphLook expected;  // as the dialog reads it
+  };
+  const Case cases[] = {
+      {k::kNumXPoint, QStringLiteral("abc"), {0, 1, 40}},
+      {k::kNumXPoint, 3, {0, 1, 40}},
+      {k::kNumXPoint, 201, {0, 1, 40}},
+      {k::kNumXPoint, -1, {0, 1, 40}},
+      {k::kNumXPoint, 4, {0, 1, 4}},
+      {k::kNumXPoint, 200, {0, 1, 200}},
+      {k::kDiagColorScheme, 5, {0, 1, 40}},
+      {k::kDiagColorScheme, -1, {0, 1, 40}},
+      {k::kDiagColorScheme, 4, {4, 1, 40}},
+      {k::kDiagLineWidth, 0, {0, 1, 40}},
+      {k::kDiagLineWidth, QStringLiteral("2 px"), {0, 1, 40}},
+      {k::kDiagLineWidth, 3, {0, 3, 40}},
+  };
+  for (const Case& c : cases) {
+    QTemporaryDir dir;
+    auto store = std::make_unique<QSettings>(dir.filePath("user.conf"), QSettings::IniFormat);
+    store->setValue(QString::fromLatin1(c.name), c.value);
+    UserSettings s(std::move(store));
+    const std::string label = std::string(c.name) + "=" + c.value.toString().toStdString();
+    EXPECT_EQ(ReadDialogGraphLook(s), c.expected) << label;
+    EXPECT_EQ(StartPointCount(s), c.expected.NumXPoint) << label;
+  }
+}
+
+TEST(GraphLookTest, AChoiceHoldsForTheRunWhenTheStoreCannotBeWritten) {
+  QTemporaryDir dir;
+  const QString path = dir.filePath("sub");
+  ASSERT_TRUE(QDir().mkpath(path));
+  auto s = UserSettings::OpenFile(path);
+  StoreGraphLook(*s, GraphLook{2, 3, 20});
+  EXPECT_FALSE(s->Sync().isEmpty());
+  EXPECT_EQ(StartPointCount(*s), 20);
+  EXPECT_EQ(ReadWindowGraphLook(*s), (GraphLook{2, 3, 20}));
+}
+
+TEST(WindowBoundsTest, BoundsRoundTripAndOddValuesAreDropped) {
+  QTemporaryDir dir;
+  auto s = UserSettings::OpenFile(dir.filePath("user.conf"));
+  WindowBounds none = ReadWindowBounds(*s, 620, 450, 16384);
+  EXPECT_FALSE(none.Width || none.Height || none.Left || none.Top);
+  StoreWindowBounds(*s, -20, 35, 800, 600);
+  WindowBounds b = ReadWindowBounds(*s, 620, 450, 16384);
+  EXPECT_EQ(b.Left, -20);
+  EXPECT_EQ(b.Top, 35);
+  EXPECT_EQ(b.Width, 800);
+  EXPECT_EQ(b.Height, 600);
+  StoreWindowBounds(*s, -20000, 35, 100, 99999);
+  b = ReadWindowBounds(*s, 620, 450, 16384);
+  EXPECT_FALSE(b.Left.has_value());
+  EXPECT_EQ(b.Top, 35);
+  EXPECT_FALSE(b.Width.has_value());
+  EXPECT_FALSE(b.Height.has_value());
+}
+
 }  // namespace
 }  // namespace kvd

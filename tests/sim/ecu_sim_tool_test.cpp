@@ -28,8 +28,6 @@ namespace {
 #ifndef _WIN32
 using ::testing::ElementsAre;
 
-using test::SimProcess;
-
 class EcuSimToolTest : public ::testing::Test {
  protected:
   void Open(const SimProcess& sim) {

@@ -1,7 +1,10 @@
-// kvd-ecu-sim as a child process serving the virtual ECU on a pseudo-terminal (POSIX only).
 // SPDX-License-Identifier: GPL-3.0-or-later
+// kvd-ecu-sim started as a child process for the end-to-end tests, serving the virtual ECU on
+// a pseudo-terminal whose path it prints first.
 #pragma once
 
+#ifndef _WIN32
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -13,7 +16,7 @@
 
 extern char** environ;
 
-namespace kvd::test {
+namespace kvd {
 
 // kvd-ecu-sim as a child process; the first line of its output is the tester's path.
 class SimProcess {
@@ -73,4 +76,5 @@ class SimProcess {
   std::string path_;
 };
 
-}  // namespace kvd::test
+}  // namespace kvd
+#endif  // !_WIN32

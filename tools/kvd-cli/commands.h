@@ -17,5 +17,6 @@ void AddInfoCommand(CLI::App& app, int& rc);    // info FILE.kdd
 void AddExportCommand(CLI::App& app, int& rc);  // export FILE.kdd OUT.txt [options]
 void AddLiveCommand(CLI::App& app, int& rc);    // live [--demo | --port N|PATH] ...
 void AddDtcCommand(CLI::App& app, int& rc);     // dtc --demo | --port N|PATH [--lang] [--clear]
+void AddLearnCommand(CLI::App& app, int& rc);   // learn --bank 1|2 [--save FILE]
 
 }  // namespace kvdcli

@@ -17,6 +17,7 @@ int main(int argc, char** argv) {
   kvdcli::AddExportCommand(app, rc);
   kvdcli::AddLiveCommand(app, rc);
   kvdcli::AddDtcCommand(app, rc);
+  kvdcli::AddLearnCommand(app, rc);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
