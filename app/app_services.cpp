@@ -35,6 +35,8 @@ KwpLink& AppServices::LinkFor(const PortChoice& port) {
   if (!link_) {
     if (port.kind == PortChoice::Kind::Virtual) {
       ecu_ = std::make_unique<VirtualEcu>();
+      // A demonstration: the engine gets going as soon as the window is on-line.
+      ecu_->Engine().SetSchedule(EngineSchedule::kDemo);
       port_ = std::make_unique<VirtualLine>(*ecu_, clock_);
     } else {
       port_ = MakeSystemSerialPort();

@@ -70,6 +70,8 @@ std::string EcuSimUsage() {
          "  --p2 MS                delay before each answer, 0..2000 (default 25)\n"
          "  --p3 MS                session ends after this long without a request (default 5000)\n"
          "  --seed N               seed of the engine model (default 1)\n"
+         "  --demo-schedule        the engine's demonstration timing: a throttle blip a few\n"
+         "                         seconds after the start, the first drive at about 12 s\n"
          "  -v, --verbose          log every frame to standard error\n"
          "  -h, --help             show this text\n"
          "\n"
@@ -140,6 +142,8 @@ bool ParseEcuSimOptions(const std::vector<std::string>& args, EcuSimOptions& out
     } else if (a == "--seed") {
       if (!number(0xFFFFFFFF, n)) return false;
       out.seed = static_cast<uint32_t>(n);
+    } else if (a == "--demo-schedule") {
+      out.schedule = EngineSchedule::kDemo;
     } else if (a == "--unplugged") {
       out.faults.unplugged = true;
     } else if (a == "--stop-after") {

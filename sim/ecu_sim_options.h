@@ -16,6 +16,7 @@ struct EcuSimOptions {
   bool verbose = false;
   bool help = false;
   uint32_t seed = 1;
+  EngineSchedule schedule = EngineSchedule::kStandard;
   EcuSettings settings;
   EcuFaults faults;
 };

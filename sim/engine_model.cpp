@@ -11,8 +11,18 @@ namespace {
 constexpr double kPi = 3.14159265358979323846;
 constexpr double kCrankStart = 1.5;  // seconds after ignition on
 constexpr double kCrankLength = 0.8;
-constexpr double kCycleStart = 15.0;  // the first drive cycle begins here
 constexpr double kCyclePeriod = 45.0;
+
+// The times of a schedule, in seconds since the ignition was switched on.
+struct ScheduleTimes {
+  double cycleStart;     // the driver's cycle: blip at +10 s, drive at +18 s, period 45 s
+  double lambdaWarm;     // the oxygen sensor answers from here on (and a coolant above 25 C)
+  double lambdaMissing;  // from here until it answers, "no lambda activity" is a current code
+};
+
+constexpr ScheduleTimes kStandardTimes{15.0, 40.0, 30.0};
+// The cycle starts before the ignition so that its blip falls 1.7 s after the engine runs.
+constexpr ScheduleTimes kDemoTimes{-6.0, 20.0, 8.0};
 
 double Approach(double value, double target, double rate, double dt) {
   // First-order lag with time constant 1/rate.
@@ -98,6 +108,7 @@ bool EngineModel::IgnitionOn() const {
 }
 
 void EngineModel::Step(double dt) {
+  const ScheduleTimes& times = schedule_ == EngineSchedule::kDemo ? kDemoTimes : kStandardTimes;
   EngineState& s = s_;
   s.seconds += dt;
   const double t = s.seconds;
@@ -132,9 +143,9 @@ void EngineModel::Step(double dt) {
   double throttle = 0;
   bool driving = false;
   bool coasting = false;
-  if (s.running && t >= kCycleStart) {
-    const double u = std::fmod(t - kCycleStart, kCyclePeriod);
-    const int cycle = static_cast<int>((t - kCycleStart) / kCyclePeriod);
+  if (s.running && t >= times.cycleStart) {
+    const double u = std::fmod(t - times.cycleStart, kCyclePeriod);
+    const int cycle = static_cast<int>((t - times.cycleStart) / kCyclePeriod);
     const double depth = 25 + 10 * (cycle % 4);  // 25..55 %
     if (u >= 10 && u < 11.5) {
       throttle = 35 * std::sin(kPi * (u - 10) / 1.5);
@@ -209,7 +220,7 @@ void EngineModel::Step(double dt) {
   const bool power = s.running && s.throttlePct > 45;
   const bool knockZone = s.running && s.throttlePct > 30 && s.rpm > 1500 && s.rpm < 3500;
   const bool heated = s.running && s.seconds > kCrankStart + kCrankLength + 5;
-  const bool lambdaReady = heated && s.seconds > 40 && s.coolantC > 25;
+  const bool lambdaReady = heated && s.seconds > times.lambdaWarm && s.coolantC > 25;
   const bool closedLoop = lambdaReady && !power && !fuelCut && s.coolantC > 30;
 
   s.cycleAirMg =
@@ -287,12 +298,12 @@ void EngineModel::Step(double dt) {
 
   // Current trouble-code bits: knock sensor open (always), a rare code after a minute, the idle
   // regulator while the start flare lasts, low voltage while cranking, no lambda activity while
-  // the sensor is warming after the first half minute.
+  // the sensor is still warming (after the first half minute; sooner in the demo).
   uint32_t mask = 0x00000001;
   if (s.seconds > 60) mask |= 0x00000004;
   if (s.running && s.rpm > idleSet + 300 && idle) mask |= 0x00000080;
   if (cranking) mask |= 0x00010000;
-  if (s.running && !lambdaReady && s.seconds > 30) mask |= 0x00000008;
+  if (s.running && !lambdaReady && s.seconds > times.lambdaMissing) mask |= 0x00000008;
   s.errorMask = mask;
 }
 

@@ -35,6 +35,12 @@ struct EngineState {
   uint32_t errorMask = 0;  // current trouble-code bits
 };
 
+// When the driver acts. Standard: the engine idles for a while before the first blip (about
+// 25 s) and the first drive (about 33 s). Demo: a blip right after the start (about 4 s), the
+// first drive at about 12 s and a lambda sensor that warms sooner, so that whoever just opened
+// the program sees every pane move; after that the same repeating cycle.
+enum class EngineSchedule : uint8_t { kStandard, kDemo };
+
 // Overrides a tester may hold through InputOutputControlByLocalIdentifier.
 struct EngineOverrides {
   int32_t iacSetPos = -1;  // -1: the ECU decides
@@ -58,6 +64,9 @@ class EngineModel {
   const EngineState& At(uint64_t us);
   const EngineState& State() const { return s_; }
   EngineOverrides& Overrides() { return ov_; }
+  // Chooses the driver's timing; meant to be set before the first call of At.
+  void SetSchedule(EngineSchedule schedule) { schedule_ = schedule; }
+  EngineSchedule Schedule() const { return schedule_; }
 
   // Outputs the ECU drives on its own, for the actuator report.
   bool FuelPumpOn() const;
@@ -74,6 +83,7 @@ class EngineModel {
 
   EngineState s_;
   EngineOverrides ov_;
+  EngineSchedule schedule_ = EngineSchedule::kStandard;
   bool started_ = false;
   uint64_t nowUs_ = 0;
   uint32_t rng_;

@@ -361,7 +361,8 @@ std::optional<std::vector<uint8_t>> VirtualEcu::ServiceAnswer(std::span<const ui
         const EngineState& s = engine_.State();
         const double coolantV = std::clamp(4.6 - (s.coolantC + 40) / 160 * 4.2, 0.1, 4.9);
         const double mafV = s.running ? 1.0 + 3.8 * std::sqrt(s.airKgH / 600) : 0.99;
-        const double knockV = s.running ? 0.2 + s.rpm / 6000 : 0.0;
+        // The knock sensor's noise grows with engine speed and load.
+        const double knockV = s.running ? 0.2 + s.rpm / 6000 + 0.008 * s.throttlePct : 0.0;
         const double tpsV = 0.5 + 0.04 * s.throttlePct;
         return std::vector<uint8_t>{0x61,
                                     0x03,

@@ -668,7 +668,13 @@ bool TFormDiagJ5E2::HandleKey(QKeyEvent* event) {
       miFrameRightClick();
       break;
     default:
-      if (event->text() == QStringLiteral("-"))
+      // Numeric plus and minus by their own keys: X11 delivers them with the keypad modifier
+      // but never matches the items' keypad shortcuts, so they arrive here.
+      if (event->modifiers().testFlag(Qt::KeypadModifier) && event->key() == Qt::Key_Plus)
+        miWiderClick();
+      else if (event->modifiers().testFlag(Qt::KeypadModifier) && event->key() == Qt::Key_Minus)
+        miNarrowerClick();
+      else if (event->text() == QStringLiteral("-"))
         miNarrowerClick();
       else if (event->text() == QStringLiteral("="))
         miWiderClick();

@@ -159,10 +159,10 @@ TEST(EcuSimOptionsTest, SwitchesAreParsed) {
   EcuSimOptions o;
   std::string error;
   ASSERT_TRUE(ParseEcuSimOptions(
-      {"--p2",         "40",          "--busy",       "3",         "--pending",  "2",
-       "--stop-after", "10",          "--refuse",     "1A:94=0",   "--noise",    "16",
-       "-v",           "--device",    "/dev/ttyUSB0", "--no-echo", "--truncate", "--dtcs",
-       "130,0,3999",   "--dtc-count", "255"},
+      {"--p2",         "40",         "--busy",       "3",         "--pending",  "2",
+       "--stop-after", "10",         "--refuse",     "1A:94=0",   "--noise",    "16",
+       "-v",           "--device",   "/dev/ttyUSB0", "--no-echo", "--truncate", "--demo-schedule",
+       "--dtcs",       "130,0,3999", "--dtc-count",  "255"},
       o, error))
       << error;
   EXPECT_EQ(o.settings.p2Ms, 40u);
@@ -177,6 +177,8 @@ TEST(EcuSimOptionsTest, SwitchesAreParsed) {
   EXPECT_TRUE(o.faults.truncated);
   EXPECT_FALSE(o.echo);
   EXPECT_EQ(o.device, "/dev/ttyUSB0");
+  EXPECT_EQ(o.schedule, EngineSchedule::kDemo);
+  EXPECT_NE(EcuSimUsage().find("--demo-schedule"), std::string::npos);
   EXPECT_EQ(o.faults.dtcAnswerCodes, (std::vector<uint16_t>{0x0130, 0x0000, 0x3999}));
   EXPECT_EQ(o.faults.dtcCountByte, 255);
 
@@ -185,6 +187,7 @@ TEST(EcuSimOptionsTest, SwitchesAreParsed) {
   EXPECT_EQ(r.faults.refuseService, 0x30);
   EXPECT_EQ(r.faults.refuseId, -1);
   EXPECT_EQ(r.faults.refuseCode, 0x22);
+  EXPECT_EQ(r.schedule, EngineSchedule::kStandard);  // the tests' timing unless asked
 }
 
 TEST(EcuSimOptionsTest, MistakesGetAMessage) {

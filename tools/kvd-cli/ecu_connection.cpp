@@ -109,6 +109,7 @@ EcuConnection::EcuConnection(const PortOptions& options)
       clock_(std::make_unique<kvd::RealClock>()) {
   if (demo_) {
     ecu_ = std::make_unique<kvd::VirtualEcu>();
+    ecu_->Engine().SetSchedule(kvd::EngineSchedule::kDemo);  // moves within the first seconds
     serial_ = std::make_unique<kvd::VirtualLine>(*ecu_, *clock_);
   } else {
     serial_ = kvd::MakeSystemSerialPort();

@@ -61,6 +61,7 @@ int main(int argc, char** argv) {
   kvd::RealClock clock;
   kvd::VirtualEcu ecu(options.settings, options.seed);
   ecu.Faults() = options.faults;
+  ecu.Engine().SetSchedule(options.schedule);
   if (options.verbose) {
     ecu.OnFrame = [](const kvd::EcuFrameEvent& e) {
       std::fprintf(stderr, "[%10.3f] %s %-47s %s\n", static_cast<double>(e.atUs) / 1e6,
