@@ -29,10 +29,12 @@
 #include "link/kwp.h"
 #include "session/diag_session.h"
 #include "ui/ctrl_bar.h"
+#include "ui/float_params.h"
 #include "ui/frm_blm.h"
 #include "ui/frm_cfg.h"
 #include "ui/frm_err_list.h"
 #include "ui/frm_set_editor.h"
+#include "ui/measure_box.h"
 #include "ui/rx_timer.h"
 
 namespace kvd {
@@ -199,18 +201,31 @@ void TFormDiagJ5E2::BuildMenus() {
   connect(reset, &QAction::triggered, this, [this] { miResetDataClick(); });
   miData_->addSeparator();
   miMeasure_ = AddAction(miData_, "miMeasure", QStringLiteral("Измерения"),
-                         QKeySequence(Qt::CTRL | Qt::Key_I), false);
+                         QKeySequence(Qt::CTRL | Qt::Key_I), true);
+  connect(miMeasure_, &QAction::triggered, this, [this] { miMeasureClick(); });
   miCancelSelect_ =
       AddAction(miData_, "miCancelSelect", QStringLiteral("Отменить выделение данных"),
                 QKeySequence(Qt::CTRL | Qt::Key_U), true);
   connect(miCancelSelect_, &QAction::triggered, this, [this] { miCancelSelectClick(); });
   miData_->addSeparator();
-  AddAction(miData_, "miAddFloat", QStringLiteral("Добавить \"плавающий\" параметр"),
-            QKeySequence(Qt::CTRL | Qt::Key_A), false);
-  AddAction(miData_, "miArrangeFloat", QStringLiteral("Упорядочить \"плавающие\" параметры"), {},
-            false);
-  AddAction(miData_, "miRemoveFloat", QStringLiteral("Убрать все \"плавающие\" параметры"), {},
-            false);
+  QAction* addFloat =
+      AddAction(miData_, "miAddFloat", QStringLiteral("Добавить \"плавающий\" параметр"),
+                QKeySequence(Qt::CTRL | Qt::Key_A), true);
+  QAction* arrangeFloat = AddAction(
+      miData_, "miArrangeFloat", QStringLiteral("Упорядочить \"плавающие\" параметры"), {}, true);
+  QAction* removeFloat = AddAction(miData_, "miRemoveFloat",
+                                   QStringLiteral("Убрать все \"плавающие\" параметры"), {}, true);
+  floats_ = std::make_unique<FloatingParameters>(this);
+  floats_->OnMessage = [this](const QString& text) { ShowMessage(text.toStdString()); };
+  floats_->OnMenuState = [arrangeFloat, removeFloat](bool on) {
+    arrangeFloat->setEnabled(on);
+    removeFloat->setEnabled(on);
+  };
+  floats_->OnMenuState(false);
+  connect(addFloat, &QAction::triggered, this,
+          [this] { floats_->miAddFloatClick(panes_[0]->ColorScheme()); });
+  connect(arrangeFloat, &QAction::triggered, this, [this] { floats_->miArrangeFloatClick(); });
+  connect(removeFloat, &QAction::triggered, this, [this] { floats_->miRemoveFloatClick(); });
   miData_->addSeparator();
   QAction* changeSet = AddAction(miData_, "miChangeSet", QStringLiteral("Изменить наборы данных"),
                                  QKeySequence(Qt::CTRL | Qt::Key_D), true);
@@ -341,6 +356,10 @@ void TFormDiagJ5E2::BuildPanes() {
     };
     pane->OnLayoutRequest = [this](TfrmGraph&) { LayOutPanes(); };
     pane->SetLineWidth(lineWidth_);
+    if (i == 0)
+      pane->OnPaneDrawn = [this](TfrmGraph& p) {
+        floats_->Refresh(p, *history_, shared_.VisiblePointCount);
+      };
     panes_[static_cast<size_t>(i)] = pane;
   }
   // The panes were made with the start value; the window keeps the shared count from here on.
@@ -383,6 +402,7 @@ void TFormDiagJ5E2::SaveWindowSettings() {
       (isMaximized() || isMinimized() || isFullScreen()) ? normal.topLeft() : pos();
   StoreWindowBounds(s, origin.x(), origin.y(), normal.width(), normal.height());
   StoreSetTable(s, sets_);
+  floats_->Save(s);
   const QString error = s.Sync();
   if (!error.isEmpty()) ShowMessage(error.toStdString());
 }
@@ -450,6 +470,8 @@ void TFormDiagJ5E2::resizeEvent(QResizeEvent* event) {
 }
 
 bool TFormDiagJ5E2::event(QEvent* event) {
+  if (event->type() == QEvent::WindowActivate && floats_ && !floats_->Restored())
+    RestoreFloatingWindows();
   if (event->type() == QEvent::StatusTip) {
     // The hint of the menu item under the mouse goes to status panel 3.
     statusPanels_[3]->setText(static_cast<QStatusTipEvent*>(event)->tip());
@@ -519,7 +541,20 @@ void TFormDiagJ5E2::ChooseSet(int set) {
 void TFormDiagJ5E2::UpdateDataMenu() {
   const bool both = history_->SelectionStart() >= 0 && history_->SelectionEnd() >= 0;
   miCancelSelect_->setEnabled(both);
-  miMeasure_->setEnabled(false);  // measurements come with a later version
+  miMeasure_->setEnabled(both);
+}
+
+void TFormDiagJ5E2::miMeasureClick() {
+  const std::optional<QString> text =
+      MeasurementMessage(*history_, session_->DecimalSeparator, LongTimePattern());
+  if (text) ShowMessage(text->toStdString());
+}
+
+void TFormDiagJ5E2::RestoreFloatingWindows() {
+  QSize area(1024, 768);
+  if (const QScreen* sc = screen() ? screen() : QGuiApplication::primaryScreen())
+    area = sc->availableGeometry().isEmpty() ? sc->size() : sc->availableGeometry().size();
+  floats_->Restore(*config_.settings, area, panes_[0]->ColorScheme());
 }
 
 // ---------------------------------------------------------------------------------------

@@ -32,6 +32,7 @@ class QTimer;
 namespace kvd {
 
 class DiagSession;
+class FloatingParameters;
 class HistoryStore;
 class KwpLink;
 class TCtrlBar;
@@ -85,6 +86,9 @@ class TFormDiagJ5E2 : public QMainWindow, public SessionUi, public EcuUi {
   void miCancelSelectClick();
   void miADCClick();
   void miErrListClick();  // "Ошибки": the trouble-code list
+  void miMeasureClick();  // "Измерения"
+  // The floating windows' slots from the user store; runs once, on the first activation.
+  void RestoreFloatingWindows();
   // "Память обучения, банк 1" / "банк 2": reads the bank and shows it in the learn-memory window.
   void miLearn1Click(int bank);
   void miSaveDiagDataClick();
@@ -100,6 +104,7 @@ class TFormDiagJ5E2 : public QMainWindow, public SessionUi, public EcuUi {
   HistoryStore& History() { return *history_; }
   DiagFiles& Files() { return *files_; }
   GraphShared& Shared() { return shared_; }
+  FloatingParameters& Floats() { return *floats_; }
   TfrmGraph* Pane(int i) const { return panes_[static_cast<size_t>(i)]; }  // 0..6
   TRxTimer* ComTimer() const { return comTimer_; }
   int CurrentSet() const { return currentSet_; }
@@ -180,6 +185,7 @@ class TFormDiagJ5E2 : public QMainWindow, public SessionUi, public EcuUi {
   DiagWindowConfig config_;
   std::unique_ptr<HistoryStore> history_;
   std::unique_ptr<DiagSession> session_;
+  std::unique_ptr<FloatingParameters> floats_;
   std::unique_ptr<DiagFiles> files_;
   GraphShared shared_;
   SetTable sets_;

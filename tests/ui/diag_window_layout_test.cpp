@@ -81,7 +81,9 @@ TEST_F(DiagWindowTest, MenusCarryTheirShortcutsAndLaterCommandsAreDisabled) {
       {"miResetData", QKeySequence(Qt::CTRL | Qt::Key_R), true},
       {"miMeasure", QKeySequence(Qt::CTRL | Qt::Key_I), false},
       {"miCancelSelect", QKeySequence(Qt::CTRL | Qt::Key_U), false},  // no marks yet
-      {"miAddFloat", QKeySequence(Qt::CTRL | Qt::Key_A), false},
+      {"miAddFloat", QKeySequence(Qt::CTRL | Qt::Key_A), true},
+      {"miArrangeFloat", QKeySequence(), false},  // no floating window yet
+      {"miRemoveFloat", QKeySequence(), false},
       {"miChangeSet", QKeySequence(Qt::CTRL | Qt::Key_D), true},
       {"miErrors", QKeySequence(Qt::SHIFT | Qt::CTRL | Qt::Key_E), false},
       {"miIdent", QKeySequence(Qt::SHIFT | Qt::CTRL | Qt::Key_N), false},
@@ -286,7 +288,7 @@ TEST_F(DiagWindowTest, ShiftClickMovesEveryCursorAndMarksRefillEveryPane) {
   ASSERT_TRUE(w.History().SetEndMark(30));
   w.Pane(0)->OnSelectionChanged(*w.Pane(0));
   EXPECT_TRUE(w.Action("miCancelSelect")->isEnabled());
-  EXPECT_FALSE(w.Action("miMeasure")->isEnabled());
+  EXPECT_TRUE(w.Action("miMeasure")->isEnabled());
   w.Action("miCancelSelect")->trigger();
   EXPECT_EQ(w.History().SelectionStart(), -1);
   EXPECT_EQ(w.History().SelectionEnd(), -1);
@@ -297,6 +299,7 @@ TEST_F(DiagWindowTest, ShiftClickMovesEveryCursorAndMarksRefillEveryPane) {
   ASSERT_TRUE(w.History().SetStartMark(5));
   w.DataMenu()->aboutToShow();
   EXPECT_FALSE(w.Action("miCancelSelect")->isEnabled());
+  EXPECT_FALSE(w.Action("miMeasure")->isEnabled());
 }
 
 TEST_F(DiagWindowTest, BusyNoticeClosesByItselfReplacesAnOlderOneAndCanStayUp) {

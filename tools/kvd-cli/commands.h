@@ -19,4 +19,7 @@ void AddLiveCommand(CLI::App& app, int& rc);    // live [--demo | --port N|PATH]
 void AddDtcCommand(CLI::App& app, int& rc);     // dtc --demo | --port N|PATH [--lang] [--clear]
 void AddLearnCommand(CLI::App& app, int& rc);   // learn --bank 1|2 [--save FILE]
 
+// measure FILE.kdd [--from I --to J]: the measurement between two records
+void AddMeasureCommand(CLI::App& app, int& rc);
+
 }  // namespace kvdcli

@@ -18,6 +18,7 @@ int main(int argc, char** argv) {
   kvdcli::AddLiveCommand(app, rc);
   kvdcli::AddDtcCommand(app, rc);
   kvdcli::AddLearnCommand(app, rc);
+  kvdcli::AddMeasureCommand(app, rc);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
