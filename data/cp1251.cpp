@@ -47,7 +47,11 @@ char ToCp1251(uint32_t cp) {
 
 }  // namespace
 
-std::string Utf8ToCp1251(std::string_view s) {
+namespace {
+
+// Converts, counting the characters the code page lacks and the broken sequences ('?' each).
+std::string ConvertToCp1251(std::string_view s, size_t& lost) {
+  lost = 0;
   std::string out;
   out.reserve(s.size());
   size_t i = 0;
@@ -69,6 +73,7 @@ std::string Utf8ToCp1251(std::string_view s) {
       len = 4;
     } else {
       out.push_back('?');  // stray continuation or invalid lead byte
+      ++lost;
       ++i;
       continue;
     }
@@ -82,15 +87,39 @@ std::string Utf8ToCp1251(std::string_view s) {
     }
     if (!ok) {
       out.push_back('?');
+      ++lost;
       ++i;
       continue;
     }
     // Overlong forms and surrogates are not characters.
     const bool overlong =
         (len == 2 && cp < 0x80) || (len == 3 && cp < 0x800) || (len == 4 && cp < 0x10000);
-    out.push_back(overlong || (cp >= 0xD800 && cp <= 0xDFFF) ? '?' : ToCp1251(cp));
+    if (overlong || (cp >= 0xD800 && cp <= 0xDFFF) || !Cp1251Holds(cp)) {
+      out.push_back('?');
+      ++lost;
+    } else {
+      out.push_back(ToCp1251(cp));
+    }
     i += len;
   }
+  return out;
+}
+
+}  // namespace
+
+bool Cp1251Holds(uint32_t cp) {
+  return cp < 0x80 || ToCp1251(cp) != '?';
+}
+
+std::string Utf8ToCp1251(std::string_view s) {
+  size_t lost = 0;
+  return ConvertToCp1251(s, lost);
+}
+
+std::optional<std::string> Utf8ToCp1251Exact(std::string_view s) {
+  size_t lost = 0;
+  std::string out = ConvertToCp1251(s, lost);
+  if (lost != 0) return std::nullopt;
   return out;
 }
 

@@ -91,6 +91,9 @@ std::string EcuSimUsage() {
          "  --noise N              N noise bytes on the line at start and after each session\n"
          "  --dtcs CODE[,CODE...]  trouble codes read reports these (hex, 0000 allowed)\n"
          "  --dtc-count N          trouble codes read carries this count byte, 0..255\n"
+         "  --flags HHHH           configuration flags, live-data bytes 2 and 3 (hex, default "
+         "AB5E)\n"
+         "  --immo HH              immobilizer status byte of 21 A0 (hex, default A0)\n"
          "\n"
          "Signals: SIGUSR1 pulls the plug or puts it back; SIGINT and SIGTERM stop the server.\n";
 }
@@ -187,6 +190,20 @@ bool ParseEcuSimOptions(const std::vector<std::string>& args, EcuSimOptions& out
     } else if (a == "--dtc-count") {
       if (!number(255, n)) return false;
       out.faults.dtcCountByte = static_cast<int32_t>(n);
+    } else if (a == "--flags" || a == "--immo") {
+      const bool flags = a == "--flags";
+      std::string text;
+      if (!value(text)) return false;
+      if (text.size() != (flags ? 4u : 2u) || !ParseUnsigned(text, 16, 0xFFFF, n)) {
+        error = "option " + a + ": '" + text + "' is not " + (flags ? "HHHH" : "HH") +
+                " in hexadecimal";
+        return false;
+      }
+      if (flags) {
+        out.settings.configFlags = {static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(n)};
+      } else {
+        out.settings.immoStatus = static_cast<uint8_t>(n);
+      }
     } else {
       error = "unknown option '" + a + "' (see --help)";
       return false;

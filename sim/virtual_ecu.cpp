@@ -15,14 +15,6 @@ namespace {
 constexpr uint64_t kMaxByteGapUs = 50'000;  // a longer pause abandons a half-received frame
 constexpr size_t kMaxRecordLength = 64;     // room of a writable identification record
 
-// Configuration flags of the live data (bytes 2 and 3): oxygen sensor, canister, knock
-// sensor, phase sensor, idle set point adaptation; throttle zero adaptation, asynchronous
-// fuel at start, permanent error storage, speed sensor, asynchronous injection on acceleration.
-constexpr uint8_t kConfigA = 0xAB;
-constexpr uint8_t kConfigB = 0x5E;
-// Immobilizer status byte: start allowed, immobilizer functions active.
-constexpr uint8_t kImmoStatus = 0xA0;
-
 constexpr uint8_t kTesterPresentAnswer = 0x7E;
 
 std::vector<uint8_t> Text(std::string_view s) {
@@ -83,6 +75,11 @@ VirtualEcu::IdRecord* VirtualEcu::FindRecord(uint8_t service, uint8_t id) {
     if (r.service == service && r.id == id) return &r;
   }
   return nullptr;
+}
+
+std::vector<uint8_t>* VirtualEcu::IdentValue(uint8_t service, uint8_t id) {
+  IdRecord* r = FindRecord(service, id);
+  return r ? &r->value : nullptr;
 }
 
 uint8_t VirtualEcu::LearnByte(uint16_t address) const {
@@ -373,7 +370,7 @@ std::optional<std::vector<uint8_t>> VirtualEcu::ServiceAnswer(std::span<const ui
                                     ClampByte(s.lambdaV * 256 / 1.25),
                                     ClampByte(tpsV * 256 / 5)};
       }
-      if (id == 0xA0) return std::vector<uint8_t>{0x61, 0xA0, 0x00, kImmoStatus};
+      if (id == 0xA0) return std::vector<uint8_t>{0x61, 0xA0, 0x00, settings_.immoStatus};
       if (const IdRecord* r = FindRecord(0x21, id)) {
         std::vector<uint8_t> out{0x61, id};
         out.insert(out.end(), r->value.begin(), r->value.end());
@@ -439,8 +436,8 @@ std::array<uint8_t, 36> VirtualEcu::LiveDataBlock(uint64_t atUs) {
   std::array<uint8_t, 36> b{};
   b[0] = 0x61;
   b[1] = 0x01;
-  b[2] = kConfigA;
-  b[3] = kConfigB;
+  b[2] = settings_.configFlags[0];
+  b[3] = settings_.configFlags[1];
   b[4] = s.flagsA;
   b[5] = s.flagsB;
   b[6] = static_cast<uint8_t>(s.errorMask >> 24);

@@ -65,6 +65,13 @@ struct EcuSettings {
   uint32_t minLowMs = 20;         // accepted length of the wake-up low pulse
   uint32_t maxLowMs = 45;         // (room for a late sleep on the real clock)
   uint32_t wakeupWindowMs = 300;  // StartCommunication must begin this soon after the pulse
+  // Configuration flags (live-data bytes 2 and 3): by default oxygen sensor, canister, knock
+  // sensor, phase sensor, idle set point adaptation; throttle zero adaptation, asynchronous
+  // fuel at start, permanent error storage, speed sensor, asynchronous injection on
+  // acceleration. Immobilizer status (byte 3 of 21 A0): by default start allowed, immobilizer
+  // functions active.
+  std::array<uint8_t, 2> configFlags{0xAB, 0x5E};
+  uint8_t immoStatus = 0xA0;
 };
 
 // One frame the ECU puts on the line; byte k ends at ByteEndMicros(startUs, k).
@@ -122,6 +129,9 @@ class VirtualEcu {
   uint32_t SessionsOpened() const { return sessionsOpened_; }
   uint32_t AnswersSent() const { return answersSent_; }
   EngineModel& Engine() { return engine_; }
+  // The value of an identification record read with service 21 or 1A and its identifier
+  // (nothing for an unknown one); tests and the tool's options may change it.
+  std::vector<uint8_t>* IdentValue(uint8_t service, uint8_t id);
   // One byte of the learn memory, address 0xFD00..0xFEFF.
   uint8_t LearnByte(uint16_t address) const;
 

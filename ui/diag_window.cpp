@@ -17,6 +17,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QScreen>
+#include <QShortcut>
 #include <QStatusTipEvent>
 #include <QTimer>
 #include <algorithm>
@@ -25,6 +26,8 @@
 #include "data/history.h"
 #include "data/parameters.h"
 #include "ecu/dtc.h"
+#include "ecu/ecu_status.h"
+#include "ecu/identification.h"
 #include "ecu/learn_memory.h"
 #include "link/kwp.h"
 #include "session/diag_session.h"
@@ -34,6 +37,7 @@
 #include "ui/frm_cfg.h"
 #include "ui/frm_err_list.h"
 #include "ui/frm_set_editor.h"
+#include "ui/ident_dialog.h"
 #include "ui/measure_box.h"
 #include "ui/rx_timer.h"
 
@@ -241,15 +245,24 @@ void TFormDiagJ5E2::BuildMenus() {
   QAction* errors = AddAction(miParams_, "miErrors", QStringLiteral("Ошибки"),
                               QKeySequence(Qt::SHIFT | Qt::CTRL | Qt::Key_E), true);
   connect(errors, &QAction::triggered, this, [this] { miErrListClick(); });
-  AddAction(miParams_, "miIdent", QStringLiteral("Идентификаторы"),
-            QKeySequence(Qt::SHIFT | Qt::CTRL | Qt::Key_N), false);
-  AddAction(miParams_, "miConfig", QStringLiteral("Комплектация"),
-            QKeySequence(Qt::SHIFT | Qt::CTRL | Qt::Key_C), false);
-  AddAction(miParams_, "miEcuReset", QStringLiteral("Сброс ЭБУ"),
-            QKeySequence(Qt::SHIFT | Qt::CTRL | Qt::Key_R), false);
+  connect(AddAction(miParams_, "miIdent", QStringLiteral("Идентификаторы"),
+                    QKeySequence(Qt::SHIFT | Qt::CTRL | Qt::Key_N), true),
+          &QAction::triggered, this, [this] { miIDClick(); });
+  connect(AddAction(miParams_, "miConfig", QStringLiteral("Комплектация"),
+                    QKeySequence(Qt::SHIFT | Qt::CTRL | Qt::Key_C), true),
+          &QAction::triggered, this, [this] { miComplectClick(); });
+  connect(AddAction(miParams_, "miEcuReset", QStringLiteral("Сброс ЭБУ"),
+                    QKeySequence(Qt::SHIFT | Qt::CTRL | Qt::Key_R), true),
+          &QAction::triggered, this, [this] { miECUResetClick(); });
   QAction* immo = AddAction(miParams_, "miImmo", QStringLiteral("Статус иммобилайзера"),
-                            QKeySequence(Qt::SHIFT | Qt::CTRL | Qt::Key_I), false);
+                            QKeySequence(Qt::SHIFT | Qt::CTRL | Qt::Key_I), true);
   immo->setVisible(false);
+  connect(immo, &QAction::triggered, this, [this] { miImmoStatusClick(); });
+  // A hidden item is disabled with its shortcut: the window keeps the key, live while the
+  // menu "Сведения" is enabled (that is, while a session is open).
+  connect(new QShortcut(immo->shortcut(), this), &QShortcut::activated, this, [this] {
+    if (miParamsAction_->isEnabled()) miImmoStatusClick();
+  });
   miADC_ = AddAction(miParams_, "miADC", QStringLiteral("Каналы АЦП"),
                      QKeySequence(Qt::SHIFT | Qt::CTRL | Qt::Key_A), true);
   miADC_->setCheckable(true);
@@ -646,6 +659,20 @@ void TFormDiagJ5E2::miADCClick() {
   panelADC_->setFixedHeight(shown ? kAdcBarHeight : 0);
   panelADC_->setVisible(shown);
   LayOutPanes();
+}
+
+void TFormDiagJ5E2::miIDClick() {
+  IdentDialogEditor dialog(this);
+  RunIdentification(*session_, *this, dialog);
+}
+void TFormDiagJ5E2::miComplectClick() {
+  ShowConfigFlags(*session_, *this);
+}
+void TFormDiagJ5E2::miECUResetClick() {
+  ResetEcu(*session_, *this);
+}
+void TFormDiagJ5E2::miImmoStatusClick() {
+  ShowImmoStatus(*session_, *this);
 }
 
 void TFormDiagJ5E2::miLearn1Click(int bank) {

@@ -85,8 +85,12 @@ class TFormDiagJ5E2 : public QMainWindow, public SessionUi, public EcuUi {
   void miResetDataClick();
   void miCancelSelectClick();
   void miADCClick();
-  void miErrListClick();  // "Ошибки": the trouble-code list
-  void miMeasureClick();  // "Измерения"
+  void miErrListClick();     // "Ошибки": the trouble-code list
+  void miIDClick();          // "Идентификаторы"
+  void miComplectClick();    // "Комплектация"
+  void miECUResetClick();    // "Сброс ЭБУ"
+  void miImmoStatusClick();  // "Статус иммобилайзера" (hidden; Shift+Ctrl+I)
+  void miMeasureClick();     // "Измерения"
   // The floating windows' slots from the user store; runs once, on the first activation.
   void RestoreFloatingWindows();
   // "Память обучения, банк 1" / "банк 2": reads the bank and shows it in the learn-memory window.

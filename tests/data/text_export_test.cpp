@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include <string>
 #include <vector>
 
@@ -143,6 +145,28 @@ TEST(Cp1251, ConvertsBothWaysAndMarksWhatItCannot) {
   for (int b = 0x20; b < 0x100; ++b)
     if (b != 0x98) all.push_back(static_cast<char>(b));
   EXPECT_EQ(Utf8ToCp1251(Cp1251ToUtf8(all)), all);
+}
+
+TEST(Cp1251, ExactConversionRefusesWhatTheCodePageCannotHold) {
+  struct Case {
+    const char* utf8;
+    std::optional<std::string> cp1251;
+  };
+  const Case cases[] = {
+      {"ВАЗ-2111 №5", std::string("\xC2\xC0\xC7-2111 \xB9"
+                                  "5")},
+      {"", std::string()},
+      {"?", std::string("?")},      // a real question mark is no failure
+      {"a\xC3\xBF", std::nullopt},  // ÿ: not in the code page
+      {"日", std::nullopt},
+      {"\xD0", std::nullopt},
+      {"\xC0\x80", std::nullopt},
+  };
+  for (const Case& c : cases) EXPECT_EQ(Utf8ToCp1251Exact(c.utf8), c.cp1251) << c.utf8;
+  EXPECT_TRUE(Cp1251Holds(U'Ё'));
+  EXPECT_TRUE(Cp1251Holds(0x20AC));  // €
+  EXPECT_FALSE(Cp1251Holds(0x00FF));
+  EXPECT_FALSE(Cp1251Holds(0x10000));
 }
 
 }  // namespace

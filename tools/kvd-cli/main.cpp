@@ -17,6 +17,11 @@ int main(int argc, char** argv) {
   kvdcli::AddExportCommand(app, rc);
   kvdcli::AddLiveCommand(app, rc);
   kvdcli::AddDtcCommand(app, rc);
+  kvdcli::AddIdCommand(app, rc);
+  kvdcli::AddFlagsCommand(app, rc);
+  kvdcli::AddImmoCommand(app, rc);
+  kvdcli::AddResetCommand(app, rc);
+  kvdcli::AddAdcCommand(app, rc);
   kvdcli::AddLearnCommand(app, rc);
   kvdcli::AddMeasureCommand(app, rc);
   try {
