@@ -304,21 +304,29 @@ void DiagSession::PollStep() {
   }
 }
 
-void DiagSession::ClearTroubleCodes() {
+int32_t SendClearDiagnosticInformation(KwpLink& link, std::string& message) {
   int32_t result = kKwpNoResponse;
   for (int32_t attempt = 0; attempt < 5; ++attempt) {
-    result = link_.KwpTransaction(KwpRequest{0x14, 0x00, 0x00}, 0, 150);
-    if (result == kKwpPositive) break;
+    result = link.KwpTransaction(KwpRequest{0x14, 0x00, 0x00}, 0, 150);
+    if (result == kKwpPositive) return result;
   }
-  if (result == kKwpPositive) {
-    Tag &= ~kClearRequested;
-  } else if (result == kKwpNegative || result == kKwpTooManyBusy) {
+  if (result == kKwpNegative || result == kKwpTooManyBusy) {
     // The buffer holds the ECU's refusal 7F 14 code.
-    ui_.ShowMessage(ResponseCodeText(link_.ResponseBuffer[2]));
+    message = ResponseCodeText(link.ResponseBuffer[2]);
   } else {
     // The link failed, or the answer was not a refusal (a wrong service byte, a bad
     // checksum): there is no response code to explain, only the failed service.
-    ui_.ShowMessage(KwpErrorMessage(kSvcClearDiagnosticInformation));
+    message = KwpErrorMessage(kSvcClearDiagnosticInformation);
+  }
+  return result;
+}
+
+void DiagSession::ClearTroubleCodes() {
+  std::string message;
+  if (SendClearDiagnosticInformation(link_, message) == kKwpPositive) {
+    Tag &= ~kClearRequested;
+  } else {
+    ui_.ShowMessage(message);
   }
 }
 

@@ -35,6 +35,12 @@ inline constexpr size_t kWrongLengthBlankCount = 61;
 // A channel whose byte lies beyond the answer gets an empty text.
 AdcTexts AdcChannelTexts(std::span<const uint8_t> answer, char separator);
 
+// ClearDiagnosticInformation (14 00 00) as the clear request sends it: up to five attempts,
+// 150 ms before each, stopping at the first positive answer. Returns the last result; when it
+// is not 0, message gets the text to show: the refusal's response code, or "Ошибка KWP -
+// ClearDiagnosticInformation" when there is no response code to explain.
+int32_t SendClearDiagnosticInformation(KwpLink& link, std::string& message);
+
 // The session state of the diagnostic window and its operations. It does not own the
 // link, the history, the clock or the window; whoever creates it keeps them alive.
 // Single-threaded: everything runs on the user-interface thread.

@@ -3,6 +3,7 @@
 
 #include <charconv>
 #include <string_view>
+#include <utility>
 
 namespace kvd {
 
@@ -41,6 +42,22 @@ bool ParseRefusal(std::string_view text, EcuFaults& f) {
   return true;
 }
 
+// CODE[,CODE...], hexadecimal, at most 255 codes.
+bool ParseCodeList(std::string_view text, std::vector<uint16_t>& out) {
+  std::vector<uint16_t> codes;
+  while (true) {
+    const size_t comma = text.find(',');
+    uint64_t code = 0;
+    if (!ParseUnsigned(text.substr(0, comma), 16, 0xFFFF, code) || codes.size() == 255)
+      return false;
+    codes.push_back(static_cast<uint16_t>(code));
+    if (comma == std::string_view::npos) break;
+    text.remove_prefix(comma + 1);
+  }
+  out = std::move(codes);
+  return true;
+}
+
 }  // namespace
 
 std::string EcuSimUsage() {
@@ -72,6 +89,8 @@ std::string EcuSimUsage() {
          "  --refuse SID[:ID][=CODE]  refuse a service (hex), optionally only one identifier,\n"
          "                         with a response code (default 22; 00 = no answer)\n"
          "  --noise N              N noise bytes on the line at start and after each session\n"
+         "  --dtcs CODE[,CODE...]  trouble codes read reports these (hex, 0000 allowed)\n"
+         "  --dtc-count N          trouble codes read carries this count byte, 0..255\n"
          "  --flags HHHH           configuration flags, live-data bytes 2 and 3 (hex, default "
          "AB5E)\n"
          "  --immo HH              immobilizer status byte of 21 A0 (hex, default A0)\n"
@@ -161,6 +180,16 @@ bool ParseEcuSimOptions(const std::vector<std::string>& args, EcuSimOptions& out
     } else if (a == "--noise") {
       if (!number(100000, n)) return false;
       out.faults.noiseBytes = static_cast<uint32_t>(n);
+    } else if (a == "--dtcs") {
+      std::string text;
+      if (!value(text)) return false;
+      if (!ParseCodeList(text, out.faults.dtcAnswerCodes)) {
+        error = "option --dtcs: '" + text + "' is not a list of hexadecimal codes 0..FFFF";
+        return false;
+      }
+    } else if (a == "--dtc-count") {
+      if (!number(255, n)) return false;
+      out.faults.dtcCountByte = static_cast<int32_t>(n);
     } else if (a == "--flags" || a == "--immo") {
       const bool flags = a == "--flags";
       std::string text;

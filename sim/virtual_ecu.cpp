@@ -497,8 +497,14 @@ void VirtualEcu::RefreshStoredCodes(uint64_t atUs) {
 }
 
 std::vector<uint8_t> VirtualEcu::ReadDtcs() {
-  std::vector<uint8_t> out{0x58, static_cast<uint8_t>(stored_.size())};
-  for (const StoredTroubleCode& c : stored_) {
+  std::vector<StoredTroubleCode> fixed;
+  for (uint16_t code : faults_.dtcAnswerCodes) fixed.push_back({code, 0xE0});
+  const std::vector<StoredTroubleCode>& codes = fixed.empty() ? stored_ : fixed;
+  const size_t count = std::min<size_t>(codes.size(), 255);
+  std::vector<uint8_t> out{
+      0x58, static_cast<uint8_t>(faults_.dtcCountByte >= 0 ? faults_.dtcCountByte & 0xFF
+                                                           : static_cast<int32_t>(count))};
+  for (const StoredTroubleCode& c : std::span(codes).first(count)) {
     out.push_back(static_cast<uint8_t>(c.code >> 8));
     out.push_back(static_cast<uint8_t>(c.code & 0xFF));
     out.push_back(c.status);

@@ -50,6 +50,11 @@ struct EcuFaults {
   // A burst of this many noise bytes (never zero) when the line opens and after a session
   // closed by StopCommunication or ECUReset, before the next wake-up.
   uint32_t noiseBytes = 0;
+  // ReadDTCByStatus reports these codes (in this order, 0000 included, status E0) instead of
+  // the stored ones when not empty.
+  std::vector<uint16_t> dtcAnswerCodes;
+  // ReadDTCByStatus carries this count byte whatever number of codes follows (-1: the number).
+  int32_t dtcCountByte = -1;
 };
 
 struct EcuSettings {

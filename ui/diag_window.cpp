@@ -25,6 +25,7 @@
 
 #include "data/history.h"
 #include "data/parameters.h"
+#include "ecu/dtc.h"
 #include "ecu/ecu_status.h"
 #include "ecu/identification.h"
 #include "ecu/learn_memory.h"
@@ -34,6 +35,7 @@
 #include "ui/float_params.h"
 #include "ui/frm_blm.h"
 #include "ui/frm_cfg.h"
+#include "ui/frm_err_list.h"
 #include "ui/frm_set_editor.h"
 #include "ui/ident_dialog.h"
 #include "ui/measure_box.h"
@@ -240,8 +242,9 @@ void TFormDiagJ5E2::BuildMenus() {
   miParams_ = bar->addMenu(QStringLiteral("Сведения"));
   miParams_->setObjectName(QStringLiteral("miParams"));
   miParamsAction_ = miParams_->menuAction();
-  AddAction(miParams_, "miErrors", QStringLiteral("Ошибки"),
-            QKeySequence(Qt::SHIFT | Qt::CTRL | Qt::Key_E), false);
+  QAction* errors = AddAction(miParams_, "miErrors", QStringLiteral("Ошибки"),
+                              QKeySequence(Qt::SHIFT | Qt::CTRL | Qt::Key_E), true);
+  connect(errors, &QAction::triggered, this, [this] { miErrListClick(); });
   connect(AddAction(miParams_, "miIdent", QStringLiteral("Идентификаторы"),
                     QKeySequence(Qt::SHIFT | Qt::CTRL | Qt::Key_N), true),
           &QAction::triggered, this, [this] { miIDClick(); });
@@ -273,6 +276,7 @@ void TFormDiagJ5E2::BuildMenus() {
   }
   miParamsAction_->setEnabled(false);
   miADC_->setEnabled(false);
+  errors->setEnabled(false);
 
   miConnect_ = AddAction(nullptr, "miConnect", QStringLiteral("Уст.связь"), {}, true);
   miConnect_->setStatusTip(QStringLiteral("Установить или разорвать связь с ЭБУ"));
@@ -961,10 +965,20 @@ void TFormDiagJ5E2::ShowAdcValues(const AdcTexts& texts) {
         QString::fromStdString(texts[static_cast<size_t>(i)]));
 }
 
-// The trouble-code list comes with a later version: the session never finds it open, so there
-// is nothing to show or close.
-void TFormDiagJ5E2::TroubleCodesRead(std::span<const uint8_t>, uint32_t) {}
-void TFormDiagJ5E2::CloseTroubleCodeList() {}
+void TFormDiagJ5E2::miErrListClick() {
+  if (session_->Tag & kErrListShown) return;
+  formErrList_ = new TFormErrList(session_->Tag, client_);
+  formErrList_->raise();
+  formErrList_->show();
+}
+
+void TFormDiagJ5E2::TroubleCodesRead(std::span<const uint8_t> answer, uint32_t errorMask) {
+  if (formErrList_) formErrList_->ShowTroubleCodes(BuildDtcList(answer, errorMask));
+}
+
+void TFormDiagJ5E2::CloseTroubleCodeList() {
+  if (formErrList_) formErrList_->close();
+}
 
 void TFormDiagJ5E2::CloseLearnMemory() {
   if (formBlm_) formBlm_->close();

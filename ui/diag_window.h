@@ -18,6 +18,7 @@
 #include "ui/diag_files.h"
 #include "ui/diag_sets.h"
 #include "ui/frm_blm.h"
+#include "ui/frm_err_list.h"
 #include "ui/frm_graph.h"
 
 class QAction;
@@ -84,6 +85,7 @@ class TFormDiagJ5E2 : public QMainWindow, public SessionUi, public EcuUi {
   void miResetDataClick();
   void miCancelSelectClick();
   void miADCClick();
+  void miErrListClick();     // "Ошибки": the trouble-code list
   void miIDClick();          // "Идентификаторы"
   void miComplectClick();    // "Комплектация"
   void miECUResetClick();    // "Сброс ЭБУ"
@@ -124,6 +126,7 @@ class TFormDiagJ5E2 : public QMainWindow, public SessionUi, public EcuUi {
   QMenu* DataMenu() const { return miData_; }
   QMenu* ParamsMenu() const { return miParams_; }
   QString AdcText(int channel) const;
+  TFormErrList* FormErrList() const { return formErrList_; }
 
   static constexpr int kCtrlBarHeight = 26;
   static constexpr int kAdcBarHeight = 28;
@@ -224,6 +227,7 @@ class TFormDiagJ5E2 : public QMainWindow, public SessionUi, public EcuUi {
   QAction* miMeasure_ = nullptr;
   QAction* miADC_ = nullptr;
 
+  QPointer<TFormErrList> formErrList_;
   QPointer<QMessageBox> connectBox_;
   bool connectCancelled_ = false;
   QPointer<QMessageBox> notice_;

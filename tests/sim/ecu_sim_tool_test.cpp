@@ -161,10 +161,12 @@ TEST(EcuSimDeviceTest, DeviceModeAnswersWithAndWithoutEcho) {
 TEST(EcuSimOptionsTest, SwitchesAreParsed) {
   EcuSimOptions o;
   std::string error;
-  ASSERT_TRUE(ParseEcuSimOptions({"--p2", "40", "--busy", "3", "--pending", "2", "--stop-after",
-                                  "10", "--refuse", "1A:94=0", "--noise", "16", "-v", "--device",
-                                  "/dev/ttyUSB0", "--no-echo", "--truncate", "--demo-schedule"},
-                                 o, error))
+  ASSERT_TRUE(ParseEcuSimOptions(
+      {"--p2",         "40",         "--busy",       "3",         "--pending",  "2",
+       "--stop-after", "10",         "--refuse",     "1A:94=0",   "--noise",    "16",
+       "-v",           "--device",   "/dev/ttyUSB0", "--no-echo", "--truncate", "--demo-schedule",
+       "--dtcs",       "130,0,3999", "--dtc-count",  "255"},
+      o, error))
       << error;
   EXPECT_EQ(o.settings.p2Ms, 40u);
   EXPECT_EQ(o.faults.busyAnswers, 3u);
@@ -180,6 +182,8 @@ TEST(EcuSimOptionsTest, SwitchesAreParsed) {
   EXPECT_EQ(o.device, "/dev/ttyUSB0");
   EXPECT_EQ(o.schedule, EngineSchedule::kDemo);
   EXPECT_NE(EcuSimUsage().find("--demo-schedule"), std::string::npos);
+  EXPECT_EQ(o.faults.dtcAnswerCodes, (std::vector<uint16_t>{0x0130, 0x0000, 0x3999}));
+  EXPECT_EQ(o.faults.dtcCountByte, 255);
 
   EcuSimOptions r;
   ASSERT_TRUE(ParseEcuSimOptions({"--refuse", "30"}, r, error));
@@ -202,7 +206,11 @@ TEST(EcuSimOptionsTest, MistakesGetAMessage) {
                                                      {"--frobnicate"},
                                                      {"--p3", "50"},
                                                      {"--noise", "100001"},
-                                                     {"--stop-after", "4294967296"}};
+                                                     {"--stop-after", "4294967296"},
+                                                     {"--dtcs", "10000"},
+                                                     {"--dtcs", "130,"},
+                                                     {"--dtcs", "P0130"},
+                                                     {"--dtc-count", "256"}};
   for (const auto& args : bad) {
     EcuSimOptions o;
     std::string error;

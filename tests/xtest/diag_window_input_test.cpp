@@ -185,7 +185,7 @@ TEST_F(RealInputWindow, EveryShortcutReachesItsItemOnlyWhileEnabled) {
     EXPECT_GT(refused, 0);
   };
 
-  // On-line: "Каналы АЦП" is enabled; the items of later versions ("Ошибки", ...) are not.
+  // On-line: "Каналы АЦП" is enabled; the items of later versions are not.
   ASSERT_TRUE(window_->Action("miADC")->isEnabled());
   sweep("on-line");
   EXPECT_EQ(spy.hits[window_->Action("miADC")], 1);

@@ -16,6 +16,7 @@ std::filesystem::path PathOf(const std::string& arg);
 void AddInfoCommand(CLI::App& app, int& rc);    // info FILE.kdd
 void AddExportCommand(CLI::App& app, int& rc);  // export FILE.kdd OUT.txt [options]
 void AddLiveCommand(CLI::App& app, int& rc);    // live [--demo | --port N|PATH] ...
+void AddDtcCommand(CLI::App& app, int& rc);     // dtc --demo | --port N|PATH [--lang] [--clear]
 void AddIdCommand(CLI::App& app, int& rc);      // id --demo|--port [--write N=TEXT ...] [--yes]
 void AddFlagsCommand(CLI::App& app, int& rc);   // flags --demo|--port
 void AddImmoCommand(CLI::App& app, int& rc);    // immo --demo|--port

@@ -16,6 +16,7 @@ int main(int argc, char** argv) {
   kvdcli::AddInfoCommand(app, rc);
   kvdcli::AddExportCommand(app, rc);
   kvdcli::AddLiveCommand(app, rc);
+  kvdcli::AddDtcCommand(app, rc);
   kvdcli::AddIdCommand(app, rc);
   kvdcli::AddFlagsCommand(app, rc);
   kvdcli::AddImmoCommand(app, rc);
