@@ -7,6 +7,7 @@
 
 #include "data/parameters.h"
 #include "ecu/ecu_ui.h"
+#include "ecu/poll_hold.h"
 #include "link/kwp.h"
 #include "session/diag_session.h"
 #include "session/response_codes.h"
@@ -69,21 +70,6 @@ std::vector<DtcGridRow> DtcGridRows(const DtcList& list, DtcLanguage language) {
 
 namespace {
 
-// Holds the poll cycle off the link while a command talks to the ECU.
-class PollHold {
- public:
-  explicit PollHold(DiagSession& session) : session_(session), was_(session.PollEnabled) {
-    session_.PollEnabled = false;
-  }
-  ~PollHold() { session_.PollEnabled = was_ && session_.Connected; }
-  PollHold(const PollHold&) = delete;
-  PollHold& operator=(const PollHold&) = delete;
-
- private:
-  DiagSession& session_;
-  bool was_;
-};
-
 // The message of a request that failed after its retries.
 std::string FailureMessage(int32_t result, const KwpLink& link, const char* service) {
   if (result < 0) return LinkLostMessage(service);
@@ -92,16 +78,10 @@ std::string FailureMessage(int32_t result, const KwpLink& link, const char* serv
   return KwpErrorMessage(service);
 }
 
-std::span<const uint8_t> LastAnswer(const KwpLink& link) {
-  return std::span<const uint8_t>(link.ResponseBuffer)
-      .first(static_cast<size_t>(std::clamp<int32_t>(
-          link.ResponseDataLength, 0, static_cast<int32_t>(link.ResponseBuffer.size()))));
-}
-
 }  // namespace
 
 int32_t ReadTroubleCodesOnce(DiagSession& session, EcuUi& ui, bool clearFirst, DtcList& list) {
-  PollHold hold(session);
+  PollHold hold(session, ui, /*busyCursor=*/false);
   KwpLink& link = session.Link();
   if (clearFirst) {
     std::string message;
