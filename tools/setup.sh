@@ -32,11 +32,13 @@ fi
 
 jobs=${KVD_JOBS:-$(nproc)}
 
-# ccache keeps rebuilds of a fresh clone short; paths below the tree are hashed relative to it,
+# ccache keeps rebuilds of a fresh clone short; paths below the tree are hashed relative to it
+# and the build folder is left out of the hash (it only names the debug information's folder),
 # so that clones in other folders share the cache.
 launcher=()
 if command -v ccache >/dev/null; then
   export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$PWD}
+  export CCACHE_NOHASHDIR=${CCACHE_NOHASHDIR:-1}
   launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 fi
 
