@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "ecu/ecu_ui.h"
+#include "ecu/poll_hold.h"
 #include "link/kwp.h"
 #include "session/diag_session.h"
 #include "session/response_codes.h"
@@ -34,13 +35,6 @@ constexpr size_t kStateByte = 3;
 constexpr size_t kIdleSetByte = 6;
 // The refusal's response code.
 constexpr size_t kCodeByte = 2;
-
-// The message bytes of the last answer, within the buffer.
-std::span<const uint8_t> LastAnswer(const KwpLink& link) {
-  return std::span<const uint8_t>(link.ResponseBuffer)
-      .first(static_cast<size_t>(std::clamp<int32_t>(
-          link.ResponseDataLength, 0, static_cast<int32_t>(link.ResponseBuffer.size()))));
-}
 
 bool ValidIndex(int32_t index) {
   return index >= 0 && index < kActuatorCount;

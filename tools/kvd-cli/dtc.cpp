@@ -28,7 +28,6 @@ kvd::DtcLanguage LanguageOf(const std::string& lang) {
 
 int RunDtc(const DtcOptions& options) {
   EcuConnection connection(options.port);
-  InstallInterruptHandler();
   if (!connection.Open()) return 1;
   kvd::DtcList list{};
   const int32_t result =

@@ -27,12 +27,12 @@ extern "C" void OnInterrupt(int) {
   g_interrupted = true;
 }
 
-}  // namespace
-
 void InstallInterruptHandler() {
   std::signal(SIGINT, OnInterrupt);
   std::signal(SIGTERM, OnInterrupt);
 }
+
+}  // namespace
 
 void AddPortOptions(CLI::App& command, PortOptions& options, bool demoByDefault) {
   CLI::Option* demo =
@@ -135,6 +135,7 @@ EcuConnection::~EcuConnection() {
 }
 
 bool EcuConnection::Open() {
+  InstallInterruptHandler();  // Ctrl+C is the connect box's Cancel and ends a run early
   if (demo_) std::fprintf(stderr, "Virtual ECU on a virtual K-line (real time)\n");
   session_->FormShow();
   open_ = true;

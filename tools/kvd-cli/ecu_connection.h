@@ -23,9 +23,8 @@ class VirtualEcu;
 
 namespace kvdcli {
 
-// Set by Ctrl+C (SIGINT) and SIGTERM once InstallInterruptHandler has run.
+// Set by Ctrl+C (SIGINT) and SIGTERM once a connection has been opened.
 extern std::atomic<bool> g_interrupted;
-void InstallInterruptHandler();
 
 struct PortOptions {
   bool demo = false;
@@ -89,8 +88,9 @@ class EcuConnection {
   EcuConnection(const EcuConnection&) = delete;
   EcuConnection& operator=(const EcuConnection&) = delete;
 
-  // Opens the port and the session as the window's first tick does (ten attempts). False when
-  // no session could be opened; the reason has been shown.
+  // Opens the port and the session as the window's first tick does (ten attempts), with
+  // Ctrl+C and SIGTERM caught from then on. False when no session could be opened; the reason
+  // has been shown.
   bool Open();
   // Closes the session and the port (also done when the connection is destroyed).
   void Close();

@@ -28,7 +28,6 @@ using Reader = int32_t (*)(kvd::DiagSession&, kvd::EcuUi&, std::vector<uint8_t>&
 int RunRead(const PortOptions& options, Reader read, const std::string& failed,
             void (*print)(const std::vector<uint8_t>&)) {
   EcuConnection connection(options);
-  InstallInterruptHandler();
   if (!connection.Open()) return 1;
   std::vector<uint8_t> answer;
   if (read(connection.Session(), connection.Ui(), answer) != kvd::kKwpPositive) {
@@ -85,7 +84,6 @@ void AddResetCommand(CLI::App& app, int& rc) {
   AddYesOption(*cmd, *o);
   cmd->callback([o, &rc] {
     EcuConnection connection(*o);
-    InstallInterruptHandler();
     if (!connection.Open()) {
       rc = 1;
       return;

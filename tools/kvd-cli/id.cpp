@@ -68,7 +68,6 @@ int RunId(const IdOptions& options) {
   }
 
   EcuConnection connection(options.port);
-  InstallInterruptHandler();
   if (!connection.Open()) return 1;
   kvd::IdentValues asRead;
   if (kvd::ReadIdentification(connection.Session(), connection.Ui(), asRead) != kvd::kKwpPositive)

@@ -22,7 +22,6 @@ struct LearnOptions {
 
 int RunLearn(const LearnOptions& options) {
   EcuConnection connection(options.port);
-  InstallInterruptHandler();
   if (!connection.Open()) return 1;
   kvd::LearnTable table{};
   const bool read =

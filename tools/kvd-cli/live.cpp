@@ -82,7 +82,6 @@ int RunLive(const LiveOptions& options) {
   history->SetFullCallback(
       [] { std::fprintf(stderr, "kvd-cli live: the recording is full; recording stopped\n"); });
 
-  InstallInterruptHandler();
   if (!connection->Open()) return 1;
   std::printf("%s\n", head.c_str());
 
