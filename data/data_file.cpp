@@ -2,12 +2,9 @@
 #include "data/data_file.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cctype>
-#include <chrono>
 #include <cstring>
 #include <fstream>
-#include <random>
 #include <system_error>
 
 namespace kvd {
@@ -111,48 +108,40 @@ ReplacingFile::ReplacingFile(const fs::path& target) : target_(target) {
   if (target.empty() || fs::is_directory(target, ec)) return;
   const fs::path dir = target.parent_path();
   if (!dir.empty() && !fs::is_directory(dir, ec)) return;
-  // A name of our own beside the target, so the rename stays on one file system.
-  static std::atomic<uint32_t> counter{0};
-  std::random_device rd;
-  const auto ticks =
-      static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
-  for (int attempt = 0; attempt < 16; ++attempt) {
-    const uint64_t tag = (uint64_t{rd()} << 20) ^ ticks ^ (uint64_t{counter++} << 8);
-    fs::path name = target.filename();
-    name += ".tmp" + std::to_string(tag % 100000000);
-    if (!fs::exists(dir / name, ec)) {
-      temp_ = dir / name;
+  // A name of our own beside the target, so the rename stays on one file system; an
+  // exclusive create never takes over a file that happens to carry the name.
+  for (int attempt = 0; attempt < 16 && !out_.IsOpen(); ++attempt) {
+    const fs::path name = TemporaryNameBeside(target);
+    if (out_.Open(name, DurableFile::Mode::CreateNew)) {
+      temp_ = name;
       break;
     }
+    // A clash with a file of that name tries another name; any other refusal ends here.
+    if (!fs::exists(name, ec)) break;
   }
-  if (temp_.empty()) return;
-  out_.open(temp_, std::ios::binary | std::ios::trunc);
-  if (!out_.is_open()) temp_.clear();
 }
 
 ReplacingFile::~ReplacingFile() {
   if (temp_.empty()) return;
-  if (out_.is_open()) out_.close();
+  out_.Close();
   std::error_code ec;
   fs::remove(temp_, ec);
 }
 
 bool ReplacingFile::Write(const void* data, size_t size) {
-  if (!out_.is_open() || failed_) return false;
-  if (size > 0) out_.write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
-  if (!out_.good()) failed_ = true;
+  if (!out_.IsOpen() || failed_) return false;
+  if (size > 0 && !out_.Write(data, size)) failed_ = true;
   return !failed_;
 }
 
 bool ReplacingFile::Commit() {
-  if (!out_.is_open() || failed_) return false;
-  out_.flush();
-  const bool written = out_.good();
-  out_.close();
-  if (!written || out_.fail()) return false;
-  std::error_code ec;
-  fs::rename(temp_, target_, ec);
-  if (ec) return false;
+  if (!out_.IsOpen() || failed_) return false;
+  // The content reaches the disk before the name does: after a power cut the target holds
+  // the old file or the whole new one.
+  const bool synced = out_.Sync();
+  const bool closed = out_.Close();
+  if (!synced || !closed) return false;
+  if (!ReplaceDurably(temp_, target_)) return false;
   temp_.clear();
   return true;
 }

@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "data/durable_file.h"
 #include "data/history.h"
 
 namespace kvd {
@@ -77,7 +78,8 @@ void WriteDataFile(const std::filesystem::path& file, const HistoryStore& store,
 void WriteDataFile(const std::filesystem::path& file, const uint8_t* records, int32_t n);
 
 // A file written beside its target under a temporary name and renamed over the target by
-// Commit; dropped without Commit, the target stays as it was.
+// Commit, after its content was synced to disk (and the folder after the rename); dropped
+// without Commit, the target stays as it was.
 class ReplacingFile {
  public:
   explicit ReplacingFile(const std::filesystem::path& target);
@@ -85,7 +87,7 @@ class ReplacingFile {
   ReplacingFile(const ReplacingFile&) = delete;
   ReplacingFile& operator=(const ReplacingFile&) = delete;
 
-  bool IsOpen() const { return out_.is_open(); }
+  bool IsOpen() const { return out_.IsOpen(); }
   // False once any write failed.
   bool Write(const void* data, size_t size);
   // Closes the temporary file and renames it over the target; false on any failure.
@@ -94,7 +96,7 @@ class ReplacingFile {
  private:
   std::filesystem::path target_;
   std::filesystem::path temp_;
-  std::ofstream out_;
+  DurableFile out_;
   bool failed_ = false;
 };
 

@@ -14,6 +14,8 @@
 #include "data/data_file.h"
 #include "data/history.h"
 #include "data/parameters.h"
+#include "data/recording_file.h"
+#include "data/recovery_file.h"
 #include "data/text_export.h"
 #include "ecu_connection.h"
 #include "link/clock.h"
@@ -50,6 +52,53 @@ struct LiveOptions {
   std::string save;
 };
 
+// The file of --save, written as the recording goes: the head first, every record appended and
+// handed to the system at once, synced to disk at most once a second. A file that existed
+// before is replaced only at the end, by a temporary file renamed over it; a new file is
+// written in place. A killed run leaves a valid data file with every record written so far.
+class LiveSaveFile {
+ public:
+  // False, with the program's message shown, when the file cannot be created.
+  bool Create(const std::filesystem::path& target) {
+    target_ = target;
+    std::error_code ec;
+    replacing_ = std::filesystem::exists(target, ec);
+    const std::filesystem::path path = replacing_ ? kvd::TemporaryNameBeside(target) : target;
+    if (!file_.Create(path)) {
+      std::fprintf(stderr, "%s\n", kvd::FileMessage(kvd::kMsgFileCreateFailed, target).c_str());
+      return false;
+    }
+    return true;
+  }
+  void Append(const kvd::HistoryRecord& record) {
+    if (file_.Append(record.Bytes) || reported_) return;
+    reported_ = true;
+    std::fprintf(stderr, "%s\n", kvd::FileMessage(kvd::kMsgFileWriteFailed, target_).c_str());
+  }
+  // The run ends without a recording (no connection): nothing is left behind.
+  void Abandon() { file_.Remove(); }
+  // The run has ended: the file is synced and, when it replaces an existing one, renamed over
+  // it. False on failure; the file then keeps every record it could take (its name is shown).
+  bool Finish() {
+    bool ok = file_.Close();
+    if (ok && replacing_) ok = kvd::ReplaceDurably(file_.Path(), target_);
+    if (!ok) {
+      std::fprintf(stderr, "%s\n", kvd::FileMessage(kvd::kMsgFileWriteFailed, target_).c_str());
+      if (replacing_)
+        std::fprintf(stderr, "kvd-cli live: %d records are kept in %s\n", file_.Records(),
+                     kvd::PathText(file_.Path()).c_str());
+    }
+    return ok;
+  }
+  int32_t Records() const { return file_.Records(); }
+
+ private:
+  std::filesystem::path target_;
+  bool replacing_ = false;
+  bool reported_ = false;
+  kvd::RecordingFile file_;
+};
+
 int RunLive(const LiveOptions& options) {
   const int32_t intervalMs = options.intervalMs ? *options.intervalMs : DefaultIntervalMs();
   std::unique_ptr<EcuConnection> connection;
@@ -69,10 +118,17 @@ int RunLive(const LiveOptions& options) {
     params[i] = *kvd::LookupParameter(kSetOne[i]);
     head += "\t" + params[i].Name;
   }
+  std::optional<LiveSaveFile> saveFile;
+  if (!options.save.empty()) {
+    saveFile.emplace();
+    if (!saveFile->Create(PathOf(options.save))) return 1;
+  }
   kvd::ElapsedFormatter timeText;
   history->SetAppendCallback([&](int32_t index) {
     const kvd::HistoryRecord* r = history->RecordAt(index);
     if (!r) return;
+    // The record is in the file before its line is printed.
+    if (saveFile) saveFile->Append(*r);
     std::string line = timeText.Format(r->ElapsedMs());
     for (const auto& d : params)
       line += "\t" + kvd::FormatParameterValue(d, kvd::DecodeValue(d, *r), kValuePrecision, '.');
@@ -82,7 +138,10 @@ int RunLive(const LiveOptions& options) {
   history->SetFullCallback(
       [] { std::fprintf(stderr, "kvd-cli live: the recording is full; recording stopped\n"); });
 
-  if (!connection->Open()) return 1;
+  if (!connection->Open()) {
+    if (saveFile) saveFile->Abandon();
+    return 1;
+  }
   std::printf("%s\n", head.c_str());
 
   const uint32_t start = clock.TickCount();
@@ -110,15 +169,11 @@ int RunLive(const LiveOptions& options) {
   connection->Close();  // StopDiagnosticSession, StopCommunication, port closed
 
   int rc = lost ? 1 : 0;
-  if (!options.save.empty()) {
-    try {
-      kvd::WriteDataFile(PathOf(options.save), *history, history->AllRecords());
-      std::fprintf(stderr, "saved %d records to %s\n", history->RecordCount(),
-                   options.save.c_str());
-    } catch (const std::exception& e) {
-      std::fprintf(stderr, "%s\n", e.what());
+  if (saveFile) {
+    if (saveFile->Finish())
+      std::fprintf(stderr, "saved %d records to %s\n", saveFile->Records(), options.save.c_str());
+    else
       rc = 1;
-    }
   }
   const double s = elapsedMs / 1000.0;
   std::printf("%d records in %.1f s (%.2f records/s)\n", history->RecordCount(), s,
@@ -142,7 +197,9 @@ void AddLiveCommand(CLI::App& app, int& rc) {
                   "else 250)")
       ->type_name("MS")
       ->check(CLI::Range(1, 60000));
-  cmd->add_option("--save", o->save, "save the recording as a diagnostic data file at the end")
+  cmd->add_option("--save", o->save,
+                  "save the recording as a diagnostic data file, written as it goes (an existing "
+                  "file is replaced at the end)")
       ->type_name("FILE.kdd");
   cmd->callback([o, &rc] { rc = RunLive(*o); });
 }
