@@ -62,6 +62,7 @@ void AppServices::RunDiagnostics(QWidget* launcher, const PortChoice& port, int,
   config.autoConnect = autoConnect && openFile.isEmpty();
   config.openFileName = openFile;
   config.launcher = launcher;
+  config.recoveryDir = recoveryDir_;
   // The panes start with the number of points chosen in the settings dialog, in this run or an
   // earlier one.
   config.visiblePointCount = StartPointCount(*settings_);

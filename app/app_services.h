@@ -32,6 +32,10 @@ class AppServices : public LauncherServices {
   void ShowSettings(QWidget* parent) override;
   void ClosePort() override;
 
+  // Where the diagnostic window keeps the recovery file of its recording; empty (the default):
+  // no recovery file.
+  void SetRecoveryFolder(const QString& folder) { recoveryDir_ = folder; }
+
   // The diagnostic window while it is open (for the demo's screenshots), else null.
   TFormDiagJ5E2* OpenWindow() const { return window_; }
 
@@ -41,6 +45,7 @@ class AppServices : public LauncherServices {
 
   std::unique_ptr<UserSettings> settings_;
   QString iniPath_;
+  QString recoveryDir_;
   RealClock clock_;
   std::unique_ptr<VirtualEcu> ecu_;
   std::unique_ptr<SerialPort> port_;

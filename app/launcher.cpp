@@ -14,6 +14,7 @@
 #include <QMenu>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPushButton>
 #include <QScreen>
 #include <QStatusBar>
 #include <QTimer>
@@ -24,6 +25,7 @@
 #include "app/single_instance.h"
 #include "app/splash.h"
 #include "data/data_file.h"
+#include "data/recovery_file.h"
 #include "ui/diag_files.h"
 
 namespace kvd {
@@ -192,6 +194,21 @@ std::optional<QString> QtLauncherDialogs::AskPort(QWidget* parent, const QString
 void QtLauncherDialogs::ShowMessage(QWidget* parent, const QString& text, QMessageBox::Icon icon) {
   QMessageBox box(icon, QStringLiteral("KVD - Diagnostics"), text, QMessageBox::Ok, parent);
   box.exec();
+}
+
+LauncherServices::RecoveryAnswer LauncherServices::AskRecovery(QWidget* parent,
+                                                               const QString& text) {
+  QMessageBox box(QMessageBox::Question, QStringLiteral("KVD - Diagnostics"), text,
+                  QMessageBox::NoButton, parent);
+  QPushButton* open = box.addButton(QStringLiteral("Да"), QMessageBox::YesRole);
+  QPushButton* keep = box.addButton(QStringLiteral("Нет"), QMessageBox::NoRole);
+  QPushButton* remove = box.addButton(QStringLiteral("Удалить"), QMessageBox::DestructiveRole);
+  box.setDefaultButton(open);
+  box.setEscapeButton(keep);
+  box.exec();
+  if (box.clickedButton() == open) return RecoveryAnswer::Open;
+  if (box.clickedButton() == remove) return RecoveryAnswer::Delete;
+  return RecoveryAnswer::Keep;
 }
 
 TMForm::TMForm(LauncherServices& services, LauncherOptions options, QWidget* parent)
@@ -388,6 +405,42 @@ void TMForm::sbImportClick() {
   importTag_ = family;
   pendingFile_ = name;
   sbStartDiagClick(true);
+}
+
+void TMForm::OfferRecovery() {
+  if (options_.recoveryDir.isEmpty()) return;
+  namespace fs = std::filesystem;
+  for (const fs::path& file : FindRecoveryFiles(FilePath(options_.recoveryDir))) {
+    std::error_code ec;
+    const uintmax_t size = fs::file_size(file, ec);
+    if (ec) continue;
+    // The program ended before the first record was whole: nothing to offer.
+    if (size < uintmax_t{kDataFileHeadSize} + kRecordSize) {
+      fs::remove(file, ec);
+      continue;
+    }
+    switch (services_.AskRecovery(this, QString::fromUtf8(kRecoveryQuestion))) {
+      case LauncherServices::RecoveryAnswer::Open: {
+        int family = -1;
+        try {
+          family = ReadDataFileFamily(file);
+        } catch (const std::exception& e) {
+          services_.ShowMessage(this, QString::fromUtf8(e.what()), QMessageBox::Critical);
+          break;
+        }
+        // As the import: the diagnostic window off-line, showing the file.
+        importTag_ = family;
+        pendingFile_ = QString::fromStdString(PathText(file));
+        sbStartDiagClick(true);
+        break;
+      }
+      case LauncherServices::RecoveryAnswer::Keep:
+        break;
+      case LauncherServices::RecoveryAnswer::Delete:
+        fs::remove(file, ec);
+        break;
+    }
+  }
 }
 
 void TMForm::sbCfgClick() {

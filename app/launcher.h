@@ -44,6 +44,11 @@ class LauncherServices {
   virtual void ShowSettings(QWidget* parent) = 0;
   // Closes the serial port, if one is open.
   virtual void ClosePort() = 0;
+
+  enum class RecoveryAnswer { Open, Keep, Delete };
+  // The question about a recording left behind by a crash. By default the program's box with
+  // the buttons "Да" (open it), "Нет" (keep it for later) and "Удалить".
+  virtual RecoveryAnswer AskRecovery(QWidget* parent, const QString& text);
 };
 
 // The real services, with the program's dialogs. RunDiagnostics is given by the program.
@@ -59,6 +64,7 @@ struct LauncherOptions {
   bool singleInstance = true;      // enforce one running copy
   QString lockDir;                 // where the lock file lies (empty: the user's runtime dir)
   std::optional<PortChoice> port;  // chosen on the command line: no prompt
+  QString recoveryDir;             // recovery files of crashed recordings; empty: none looked for
 };
 
 QString LauncherCaption();  // "KVD - Diagnostics ver.1.00"
@@ -80,6 +86,9 @@ class TMForm : public QMainWindow {
   void sbHelpClick();
   void sbAboutClick();
   void sbCloseClick();
+  // Offers each recording left behind by a crash: open it (as the import does), keep it for
+  // later, or delete it. A file without one whole record goes without a question.
+  void OfferRecovery();
 
   const PortChoice& Port() const { return port_; }
   bool AutoConnect() const { return autoConnect_; }

@@ -13,6 +13,7 @@
 #include "app/families.h"
 #include "app/launcher.h"
 #include "settings/settings_store.h"
+#include "ui/diag_recovery.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
@@ -38,16 +39,21 @@ int main(int argc, char** argv) {
     options.port = kvd::ParsePortAnswer(parser.value(port));
   }
 
+  options.recoveryDir = kvd::DefaultRecoveryFolder();
+
   kvd::AppServices services(kvd::UserSettings::OpenDefault(),
                             kvd::IniPathInDirectory(QCoreApplication::applicationDirPath()));
+  services.SetRecoveryFolder(options.recoveryDir);
   kvd::TMForm launcher(services, options);
   if (!launcher.FormCreate()) return 0;
   launcher.show();
-  if (parser.isSet(demo)) {
-    QTimer::singleShot(0, &launcher, [&launcher] {
+  // A recording left behind by a crash is offered first; then the demo starts, if asked for.
+  QTimer::singleShot(0, &launcher, [&launcher, startDemo = parser.isSet(demo)] {
+    launcher.OfferRecovery();
+    if (startDemo) {
       launcher.PopMenuECUClick(kvd::kDiagnosableFamily);
       launcher.sbStartDiagClick();
-    });
-  }
+    }
+  });
   return app.exec();
 }

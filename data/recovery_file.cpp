@@ -76,8 +76,10 @@ std::string RecoveryRecorder::RecordAppended(const HistoryStore& store, int32_t 
     return Fail(kMsgFileWriteFailed, file_.Path());
   }
   // A new recording, or one that no longer matches the file: the file starts again with
-  // every record the history holds.
+  // every record the history holds. An adopted file is no longer what the history holds; it
+  // stays where it is, to be offered again at the next start.
   if (file_.IsOpen()) file_.Remove();
+  adopted_.clear();
   std::error_code ec;
   fs::create_directories(folder_, ec);
   const fs::path name = NewRecoveryFileName(folder_);

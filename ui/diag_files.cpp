@@ -128,7 +128,20 @@ bool DiagFiles::miSaveDiagDataClick() {
     if (answer != QMessageBox::Yes) return false;
     range = history.AllRecords();
   }
+  return SaveRange(range);
+}
 
+bool DiagFiles::SaveEverything() {
+  return SaveRange(window_.History().AllRecords());
+}
+
+QMessageBox::StandardButton DiagFiles::Ask(const QString& text,
+                                           QMessageBox::StandardButtons buttons) {
+  return ui_.ask(&window_, text, buttons);
+}
+
+bool DiagFiles::SaveRange(RecordRange range) {
+  HistoryStore& history = window_.History();
   const QString name = ui_.askSaveFile(&window_);
   if (name.isEmpty()) return false;
   const std::filesystem::path file = FilePath(name);

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <functional>
 
+#include "data/history.h"
 #include "data/text_export.h"
 
 class QWidget;
@@ -65,12 +66,18 @@ class DiagFiles {
   // "Сохранить данные в файл": the selection, or everything after a yes. False when
   // nothing was written (declined, cancelled or failed).
   bool miSaveDiagDataClick();
+  // Saves the whole recording (the save dialog, no question first). False when nothing was
+  // written.
+  bool SaveEverything();
+  // A question through the file commands' dialogs.
+  QMessageBox::StandardButton Ask(const QString& text, QMessageBox::StandardButtons buttons);
   // "Открыть файл с данными". False when nothing was opened.
   bool miOpenDiagDataClick();
   // The open of the import, at the end of the window's creation; nothing without a file.
   bool OpenAtStart();
 
-  // The recording got a record that no file holds yet.
+  // The recording got a record that no file holds yet (or the history came from a file that is
+  // not the user's own: a recovery file).
   void RecordAppended() { unsaved_ = true; }
   // Whether the history holds records that were never saved.
   bool HasUnsavedRecords() const;
@@ -79,6 +86,7 @@ class DiagFiles {
 
  private:
   bool Open(const QString& name);
+  bool SaveRange(RecordRange range);
   void ShowError(const QString& text);
 
   TFormDiagJ5E2& window_;

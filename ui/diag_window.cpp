@@ -32,6 +32,7 @@
 #include "link/kwp.h"
 #include "session/diag_session.h"
 #include "ui/ctrl_bar.h"
+#include "ui/diag_recovery.h"
 #include "ui/float_params.h"
 #include "ui/frm_blm.h"
 #include "ui/frm_cfg.h"
@@ -142,8 +143,11 @@ TFormDiagJ5E2::TFormDiagJ5E2(DiagWindowConfig config, QWidget* parent)
   // 6: the panes; the recording shows on them from its append callback.
   BuildPanes();
   files_ = std::make_unique<DiagFiles>(*this, config_.fileUi, config_.openFileName);
+  if (!config_.recoveryDir.isEmpty())
+    recovery_ = std::make_unique<DiagRecovery>(*this, config_.recoveryDir);
   history_->SetAppendCallback([this](int32_t index) {
     files_->RecordAppended();
+    if (recovery_) recovery_->RecordAppended(index);
     ShowNewestRecord(index);
   });
   history_->SetFullCallback(
@@ -158,7 +162,10 @@ TFormDiagJ5E2::TFormDiagJ5E2(DiagWindowConfig config, QWidget* parent)
   comTimer_->SetEnabled(true);
   qApp->installEventFilter(this);
   // Opened by the launcher's import: the file instead of a connection.
-  if (files_->OpenAtStart()) UpdateDataMenu();
+  if (files_->OpenAtStart()) {
+    if (recovery_) recovery_->FileOpened(files_->PendingFile());
+    UpdateDataMenu();
+  }
 }
 
 TFormDiagJ5E2::~TFormDiagJ5E2() {
@@ -587,6 +594,11 @@ void TFormDiagJ5E2::ShowNewestRecord(int32_t index) {
 }
 
 void TFormDiagJ5E2::miResetDataClick() {
+  EmptyHistory();
+  if (recovery_) recovery_->DataCleared();
+}
+
+void TFormDiagJ5E2::EmptyHistory() {
   history_->Reset();
   ShowWindowEndingAt(0);
   UpdateDataMenu();
@@ -632,7 +644,7 @@ void TFormDiagJ5E2::miFrameRightClick() {
 void TFormDiagJ5E2::miConnectClick() {
   if (!session_->Connected && !session_->InPollStep()) {
     // Connecting starts a new recording: the panes are emptied with the history.
-    miResetDataClick();
+    EmptyHistory();
   }
   session_->miConnectClick();
 }
@@ -645,12 +657,15 @@ void TFormDiagJ5E2::miStopClick() {
 }
 
 void TFormDiagJ5E2::miSaveDiagDataClick() {
-  files_->miSaveDiagDataClick();
+  if (files_->miSaveDiagDataClick() && recovery_) recovery_->Saved();
 }
 
 void TFormDiagJ5E2::miOpenDiagDataClick() {
   // A file brings its own marks.
-  if (files_->miOpenDiagDataClick()) UpdateDataMenu();
+  if (files_->miOpenDiagDataClick()) {
+    if (recovery_) recovery_->FileOpened(files_->PendingFile());
+    UpdateDataMenu();
+  }
 }
 
 void TFormDiagJ5E2::miADCClick() {
@@ -802,6 +817,12 @@ void TFormDiagJ5E2::closeEvent(QCloseEvent* event) {
     // The connect box or a message of the poll step is open: the window closes as soon as
     // the step has returned.
     closing_ = true;
+    event->ignore();
+    return;
+  }
+  // Unsaved records: saved, dropped, or the window stays open.
+  if (recovery_ && !recovery_->CloseAllowed()) {
+    closing_ = false;
     event->ignore();
     return;
   }

@@ -31,6 +31,7 @@ class QTimer;
 
 namespace kvd {
 
+class DiagRecovery;
 class DiagSession;
 class FloatingParameters;
 class HistoryStore;
@@ -56,6 +57,8 @@ struct DiagWindowConfig {
   QString openFileName;
   // Where the window's Yes/No/Cancel questions go (true: Yes). Empty: a modal question box.
   std::function<bool(const QString&)> confirmSink;
+  // The folder of the recording's recovery file; empty: no recovery file.
+  QString recoveryDir;
 };
 
 class TFormDiagJ5E2 : public QMainWindow, public SessionUi, public EcuUi {
@@ -107,6 +110,7 @@ class TFormDiagJ5E2 : public QMainWindow, public SessionUi, public EcuUi {
   DiagSession& Session() { return *session_; }
   HistoryStore& History() { return *history_; }
   DiagFiles& Files() { return *files_; }
+  DiagRecovery* Recovery() const { return recovery_.get(); }  // null without a folder
   GraphShared& Shared() { return shared_; }
   FloatingParameters& Floats() { return *floats_; }
   TfrmGraph* Pane(int i) const { return panes_[static_cast<size_t>(i)]; }  // 0..6
@@ -176,6 +180,8 @@ class TFormDiagJ5E2 : public QMainWindow, public SessionUi, public EcuUi {
   void ReadWindowSettings();
   void SaveWindowSettings();
   void UpdateDataMenu();
+  // The history emptied, every pane at index 0 (clearing and connecting).
+  void EmptyHistory();
   void ForEachPane(const std::function<void(TfrmGraph&)>& f);
   // Every pane shows the window whose newest record is `index`, the cursor on its last point.
   void ShowWindowEndingAt(int32_t index);
@@ -191,6 +197,7 @@ class TFormDiagJ5E2 : public QMainWindow, public SessionUi, public EcuUi {
   std::unique_ptr<DiagSession> session_;
   std::unique_ptr<FloatingParameters> floats_;
   std::unique_ptr<DiagFiles> files_;
+  std::unique_ptr<DiagRecovery> recovery_;
   GraphShared shared_;
   SetTable sets_;
   int currentSet_ = 1;

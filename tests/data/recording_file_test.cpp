@@ -280,20 +280,29 @@ TEST_F(RecoveryRecorderTest, AnAdoptedFileGoesOnlyWithDiscard) {
   const fs::path folder = dir.path() / "recovery";
   fs::create_directories(folder);
   const fs::path left = folder / "recording-20260101-000000-1234.kdd";
+  enum Then { kDiscard, kDrop, kNewRecordingThenDiscard };
   struct Case {
-    bool discard;
+    Then then;
     bool kept;
   };
-  for (const Case c : {Case{true, false}, Case{false, true}}) {
+  for (const Case c :
+       {Case{kDiscard, false}, Case{kDrop, true}, Case{kNewRecordingThenDiscard, true}}) {
     WriteAll(left, kvdtest::FileBytes(1, {}));
     recorder.Adopt(left);
     EXPECT_TRUE(recorder.HoldsFile());
-    if (c.discard)
-      recorder.Discard();
-    else
+    if (c.then == kNewRecordingThenDiscard) {
+      // A new connection: the history no longer holds the adopted file's records.
+      store.Reset();
+      Append(2);
+      EXPECT_EQ(Files().size(), 2u);
+    }
+    if (c.then == kDrop)
       recorder.DropRecording();
-    EXPECT_EQ(fs::exists(left), c.kept);
+    else
+      recorder.Discard();
+    EXPECT_EQ(fs::exists(left), c.kept) << c.then;
     EXPECT_FALSE(recorder.HoldsFile());
+    EXPECT_EQ(Files().size(), c.kept ? 1u : 0u);
   }
   // Other files in the folder are never taken for recovery files.
   WriteAll(folder / "notes.txt", "x");

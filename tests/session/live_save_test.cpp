@@ -40,7 +40,8 @@ struct CliResult {
 
 // Starts kvd-cli with args. killAfterLines > 0: SIGKILL once that many lines of standard output
 // have come. fileSizeLimit > 0: the child may write no file larger than that (a full disk).
-CliResult Start(const std::vector<std::string>& args, size_t killAfterLines, rlim_t fileSizeLimit = 0) {
+CliResult Start(const std::vector<std::string>& args, size_t killAfterLines,
+                rlim_t fileSizeLimit = 0) {
   int out[2];
   int err[2];
   CliResult run;
@@ -192,23 +193,27 @@ TEST_F(LiveSaveTest, AFullDiskKeepsWhatWasWrittenAndTheRecordingGoesOn) {
   EXPECT_FALSE(info.PartialRecord);
 }
 
-TEST_F(LiveSaveTest, AFolderThatRefusesTheFileEndsTheRunBeforeConnecting) {
-  // A read-only folder (root is not stopped by modes) and a path through a plain file.
-  std::vector<fs::path> folders;
+TEST_F(LiveSaveTest, ANameThatCannotBeWrittenEndsTheRunBeforeConnecting) {
+  // A path through a plain file, a name that is a folder, and a read-only folder (root is not
+  // stopped by modes).
+  std::vector<fs::path> files;
   { std::ofstream(dir_ / "plain") << "x"; }
-  folders.push_back(dir_ / "plain" / "sub");
+  files.push_back(dir_ / "plain" / "sub" / "x.kdd");
+  fs::create_directories(dir_ / "folder.kdd");
+  files.push_back(dir_ / "folder.kdd");
   if (geteuid() != 0) {
     fs::create_directories(dir_ / "locked");
     fs::permissions(dir_ / "locked", fs::perms::owner_read | fs::perms::owner_exec);
-    folders.push_back(dir_ / "locked");
+    files.push_back(dir_ / "locked" / "x.kdd");
   }
-  for (const fs::path& folder : folders) {
-    const fs::path file = folder / "x.kdd";
+  for (const fs::path& file : files) {
     const CliResult run = Start({"live", "--demo", "--seconds", "5", "--save", file.string()}, 0);
-    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.exitCode, 1) << file;
     EXPECT_NE(run.err.find(FileMessage(kMsgFileCreateFailed, file)), std::string::npos) << run.err;
     EXPECT_TRUE(run.lines.empty());  // no head line: it never connected
   }
+  EXPECT_TRUE(fs::is_directory(dir_ / "folder.kdd"));
+  EXPECT_EQ(Entries().size(), geteuid() != 0 ? 3u : 2u);  // no temporary file left
 }
 
 }  // namespace

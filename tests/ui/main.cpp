@@ -5,9 +5,20 @@
 #include <QApplication>
 #include <cstdlib>
 
+#ifndef _WIN32
+namespace kvd::testing {
+// A window session that records until it is killed (diag_recovery_test.cpp).
+int RunRecoveryChild(const char* folder);
+}  // namespace kvd::testing
+#endif
+
 int main(int argc, char** argv) {
   if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
   QApplication app(argc, argv);
+#ifndef _WIN32
+  if (const char* folder = std::getenv("KVD_RECOVERY_CHILD"))
+    return kvd::testing::RunRecoveryChild(folder);
+#endif
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }

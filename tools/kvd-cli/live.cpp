@@ -64,7 +64,8 @@ class LiveSaveFile {
     std::error_code ec;
     replacing_ = std::filesystem::exists(target, ec);
     const std::filesystem::path path = replacing_ ? kvd::TemporaryNameBeside(target) : target;
-    if (!file_.Create(path)) {
+    // Only a plain file is replaced: a folder or a device at the name would fail at the end.
+    if ((replacing_ && !std::filesystem::is_regular_file(target, ec)) || !file_.Create(path)) {
       std::fprintf(stderr, "%s\n", kvd::FileMessage(kvd::kMsgFileCreateFailed, target).c_str());
       return false;
     }
