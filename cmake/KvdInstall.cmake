@@ -75,10 +75,11 @@ if(TARGET kvd-diag)
   endif()
 endif()
 
-# Manual pages from each program's --help and --version.
+# Manual pages from each program's --help and --version (not for a sanitizer build, whose
+# programs only serve the tests).
 find_program(KVD_HELP2MAN help2man)
 set(KVD_MAN_PAGES OFF)
-if(KVD_HELP2MAN AND NOT CMAKE_CROSSCOMPILING)
+if(KVD_HELP2MAN AND NOT CMAKE_CROSSCOMPILING AND NOT KVD_SANITIZE)
   set(KVD_MAN_PAGES ON)
   set(_kvd_man_names
       "kvd-diag=K-line diagnostic program for J5E2 engine control units"
@@ -116,11 +117,12 @@ set(CPACK_PACKAGE_NAME "kvd-diag")
 set(CPACK_PACKAGE_VENDOR "KVD-Software")
 set(CPACK_PACKAGE_CONTACT "kvd-diag maintainers <kvd-diag@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "K-line diagnostics for J5E2 engine control units")
+# One string: separate arguments would be joined with ";" into the package's description.
 set(CPACK_PACKAGE_DESCRIPTION
-    "A desktop program for the engine control units of the J5E2 family, spoken to over a\n"
-    "K-line (KKL) adapter with KWP2000 at 10400 baud: live data as seven graph panes,\n"
-    "recordings, trouble codes, identification and actuator tests. With kvd-cli, its\n"
-    "command-line companion, and kvd-ecu-sim, a virtual ECU on a pseudo-terminal.")
+    "A desktop program for the engine control units of the J5E2 family, spoken to over a
+K-line (KKL) adapter with KWP2000 at 10400 baud: live data as seven graph panes,
+recordings, trouble codes, identification and actuator tests. With kvd-cli, its
+command-line companion, and kvd-ecu-sim, a virtual ECU on a pseudo-terminal.")
 set(CPACK_RESOURCE_FILE_LICENSE "${CMAKE_SOURCE_DIR}/LICENSE")
 set(CPACK_PACKAGING_INSTALL_PREFIX "${CMAKE_INSTALL_PREFIX}")
 set(CPACK_STRIP_FILES TRUE)

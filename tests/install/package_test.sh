@@ -28,6 +28,10 @@ for dep in libqt6widgets6 libqt6gui6 libqt6core6 qt6-qpa-plugins; do
   grep -qE "(^|, )$dep( |,|$)" <<<"$depends" || fault "$dep is not among the dependencies"
 done
 
+description=$(dpkg-deb -f "$deb" Description)
+grep -q "K-line" <<<"$description" || fault "the description is missing: $description"
+grep -q "^ *;" <<<"$description" && fault "the description's lines begin with ';': $description"
+
 contents=$(dpkg-deb -c "$deb" | awk '{print $NF}')
 for f in bin/kvd-diag bin/kvd-cli bin/kvd-ecu-sim share/applications/kvd-diag.desktop \
          share/icons/hicolor/48x48/apps/kvd-diag.png share/doc/kvd-diag/LICENSE \
