@@ -98,7 +98,7 @@ if(KVD_HELP2MAN AND NOT CMAKE_CROSSCOMPILING AND NOT KVD_SANITIZE)
     set(page "${CMAKE_BINARY_DIR}/man/${program}.1")
     add_custom_command(OUTPUT "${page}"
       COMMAND "${CMAKE_COMMAND}" -E env --unset=DISPLAY --unset=WAYLAND_DISPLAY
-              "${KVD_HELP2MAN}" --no-info --section=1 "--name=${name}"
+              "${KVD_HELP2MAN}" --no-info --locale=C.UTF-8 --section=1 "--name=${name}"
               "--include=${include}" "--output=${page}" "$<TARGET_FILE:${program}>"
       DEPENDS ${program} "${include}"
       COMMENT "Writing the manual page of ${program}"

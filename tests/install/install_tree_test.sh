@@ -79,6 +79,8 @@ if [ "$manpages" = "ON" ]; then
     grep -q "^\.TH \"\?${p^^}\"\? \"\?1\"\?" "$page" || fault "$p.1 has no .TH header of section 1"
     grep -q "${manword[$p]}" "$page" || fault "$p.1 does not describe ${manword[$p]}"
     grep -q "$version" "$page" || fault "$p.1 does not name version $version"
+    # The programs' Russian texts come through as UTF-8, not as question marks.
+    grep -q '???' "$page" && fault "$p.1 lost its non-ASCII text: $(grep -m1 '???' "$page")"
   done
   grep -q "kvddiag.ini" "$root/$mandir/man1/kvd-diag.1" || fault "kvd-diag.1 has no FILES section"
 else
