@@ -27,8 +27,14 @@ int main(int argc, char** argv) {
   const QCommandLineOption port(QStringLiteral("port"),
                                 QStringLiteral("COM port number or device path; skips the prompt."),
                                 QStringLiteral("N|PATH"));
+  const QCommandLineOption trace(
+      QStringLiteral("trace"),
+      QStringLiteral(
+          "Write every frame of the K-line, breaks, time-outs and result codes to FILE."),
+      QStringLiteral("FILE"));
   parser.addOption(demo);
   parser.addOption(port);
+  parser.addOption(trace);
   parser.process(app);
 
   kvd::LauncherOptions options;
@@ -40,6 +46,14 @@ int main(int argc, char** argv) {
 
   kvd::AppServices services(kvd::UserSettings::OpenDefault(),
                             kvd::IniPathInDirectory(QCoreApplication::applicationDirPath()));
+  if (parser.isSet(trace)) {
+    QString error;
+    if (!services.StartTrace(parser.value(trace), error)) {
+      std::fprintf(stderr, "kvd-diag: cannot write the trace %s: %s\n",
+                   qPrintable(parser.value(trace)), qPrintable(error));
+      return 1;
+    }
+  }
   kvd::TMForm launcher(services, options);
   if (!launcher.FormCreate()) return 0;
   launcher.show();
