@@ -6,7 +6,8 @@
 #   tools/setup.sh run [program options]   build, then start the program (demo mode by default)
 #   tools/setup.sh test                    build, then run every test, also under the sanitizers
 #
-# Environment: KVD_SANITIZE=0 skips the sanitizer pass of "test"; KVD_JOBS sets build jobs.
+# Environment: KVD_SANITIZE=0 skips the sanitizer pass of "test"; KVD_FUZZ=0 skips its short
+# fuzzing pass (never skipped when CI=true); KVD_JOBS sets build jobs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -16,7 +17,8 @@ mode=${1:-}
 packages=(build-essential cmake ninja-build pkg-config git ccache
           libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev libxtst-dev
           qt6-base-dev qt6-base-dev-tools libgl-dev
-          xvfb xauth fonts-dejavu-core)
+          xvfb xauth fonts-dejavu-core
+          clang libclang-rt-14-dev)
 
 missing=()
 for p in "${packages[@]}"; do
@@ -70,6 +72,10 @@ case "$mode" in
     fi
     echo "== All tests =="
     ctest --test-dir build --output-on-failure -j "$jobs"
+    if [ "${CI:-}" = true ] || [ "${KVD_FUZZ:-1}" != 0 ]; then
+      echo "== Fuzz targets, 20 s each =="
+      tools/fuzz.sh 20
+    fi
     ;;
   *)
     echo "usage: tools/setup.sh run [program options] | test" >&2
