@@ -2,6 +2,7 @@
 // control, flags, immobilizer, ADC channels, trouble codes, reset) fed ECU answer bytes.
 // Input: a count and that many command bytes, then every byte the ECU sends, in order.
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "ecu/ecu_ui.h"
 #include "ecu/identification.h"
 #include "ecu/learn_memory.h"
+#include "ecu/poll_hold.h"
 #include "fuzz_port.h"
 #include "link/kwp.h"
 #include "session/diag_session.h"
@@ -189,6 +191,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         break;
     }
     KVD_FUZZ_CHECK(history.RecordCount() >= 0);
+
+    // Every reader of an answer on whatever answer came last.
+    const std::span<const uint8_t> last = kvd::LastAnswer(link);
+    KVD_FUZZ_CHECK(kvd::IdentValueOfAnswer(last).size() <= 253);
+    std::array<uint8_t, kvd::kLearnBlockSize> block{};
+    (void)kvd::LearnBlockOfAnswer(last, block);
+    for (int32_t i = -1; i <= kvd::kActuatorCount; ++i) (void)kvd::ActuatorValueText(i, last);
+    (void)kvd::ConfigFlagsText(last);
+    (void)kvd::ImmoStatusText(last);
+    (void)kvd::AdcChannelTexts(last, '.');
   }
   return 0;
 }

@@ -1,12 +1,12 @@
 // Fuzz target: the virtual ECU fed tester bytes, breaks and pauses as a client of its line
 // (the pseudo-terminal of the simulator tool) can send them, and whole request messages.
 // Input: a byte of ECU settings and faults, then events:
-// The engine behind the ECU runs in 10 ms steps of line time, so an input gets 12 s of line
+// The engine behind the ECU runs in 10 ms steps of line time, so an input gets 4 s of line
 // time in all; pauses beyond that budget take no time.
 //   00tttttt v  tester byte v after a pause of t quarter milliseconds
 //   01tttttt    a quiet line for t x 20 ms
 //   10tttttt    the line held low for t ms
-//   110nnnnn    the ECU's transmissions are taken; n = 1 reopens the line, n = 2 waits 6 s
+//   110nnnnn    the ECU's transmissions are taken; n = 1 reopens the line, n = 2 waits 1.5 s
 //   111nnnnn .. the next n bytes as a request message handed to the ECU directly
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <algorithm>
@@ -21,6 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint8_t setup = in.Byte();
   kvd::EcuSettings settings;
   settings.wakeup = (setup & 1) ? kvd::WakeupMode::kIdle : kvd::WakeupMode::kBreak;
+  settings.p3MaxMs = 1000;  // a session time-out within the input's line time
   kvd::VirtualEcu ecu(settings, 1 + (setup >> 7));
   kvd::EcuFaults& faults = ecu.Faults();
   faults.busyAnswers = (setup >> 1) & 1;
@@ -31,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   faults.wrongService = (setup & 0x40) != 0;
 
   uint64_t now = 1000;
-  uint64_t budgetUs = 12'000'000;
+  uint64_t budgetUs = 4'000'000;
   const auto pause = [&](uint64_t us) {
     us = std::min(us, budgetUs);
     budgetUs -= us;
@@ -68,7 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       default:
         if ((op & 0x20) == 0) {
           if ((op & 0x1F) == 1) ecu.LineOpened(now);
-          if ((op & 0x1F) == 2) pause(6'000'000);
+          if ((op & 0x1F) == 2) pause(1'500'000);
           take();
         } else {
           message.clear();
