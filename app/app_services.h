@@ -12,6 +12,7 @@
 
 namespace kvd {
 
+class FrameTrace;
 class KwpLink;
 class SerialPort;
 class VirtualEcu;
@@ -36,6 +37,10 @@ class AppServices : public LauncherServices {
   // no recovery file.
   void SetRecoveryFolder(const QString& folder) { recoveryDir_ = folder; }
 
+  // Writes the frame trace of the link to file from now on (--trace). False, with the reason in
+  // error, when the file cannot be created.
+  bool StartTrace(const QString& file, QString& error);
+
   // The diagnostic window while it is open (for the demo's screenshots), else null.
   TFormDiagJ5E2* OpenWindow() const { return window_; }
 
@@ -48,6 +53,7 @@ class AppServices : public LauncherServices {
   QString recoveryDir_;
   RealClock clock_;
   std::unique_ptr<VirtualEcu> ecu_;
+  std::unique_ptr<FrameTrace> trace_;  // outlives the link that writes to it
   std::unique_ptr<SerialPort> port_;
   std::unique_ptr<KwpLink> link_;
   TFormDiagJ5E2* window_ = nullptr;
