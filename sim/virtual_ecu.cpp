@@ -102,6 +102,14 @@ void VirtualEcu::LineOpened(uint64_t atUs) {
   if (faults_.noiseBytes > 0 && !faults_.unplugged) SendNoise(atUs + 5'000);
 }
 
+uint32_t VirtualEcu::NoiseWord() {
+  uint32_t x = seed_ * 2654435761u + ++noiseCounter_ * 40503u;
+  x ^= x << 13;
+  x ^= x >> 17;
+  x ^= x << 5;
+  return x;
+}
+
 void VirtualEcu::SendNoise(uint64_t atUs) {
   EcuTransmission t;
   t.startUs = std::max(atUs, txBusyUntilUs_);
@@ -277,6 +285,25 @@ void VirtualEcu::Transmit(std::vector<uint8_t> message, uint64_t startUs, const 
   if (faults_.badChecksum) ++sum;
   t.bytes.push_back(sum);
   if (faults_.truncated) t.bytes.pop_back();
+  if (faults_.noisyAnswers && t.bytes.size() > 1) {
+    const uint32_t x = NoiseWord();
+    const size_t at = 1 + x % (t.bytes.size() - 1);
+    t.bytes.insert(t.bytes.begin() + static_cast<std::ptrdiff_t>(at),
+                   static_cast<uint8_t>((x >> 8) % 255 + 1));
+  }
+  if (faults_.pullPlugAfterBytes >= 0) {
+    // The plug comes out with this frame on the wire: the rest of it never arrives and
+    // nothing is heard or echoed any more until it is put back.
+    t.bytes.resize(std::min(t.bytes.size(), static_cast<size_t>(faults_.pullPlugAfterBytes)));
+    faults_.pullPlugAfterBytes = -1;
+    faults_.unplugged = true;
+    ++answersSent_;
+    Log(t.startUs, false, t.bytes, "plug pulled");
+    if (t.bytes.empty()) return;
+    txBusyUntilUs_ = ByteEndMicros(t.startUs, t.bytes.size() - 1);
+    out_.push_back(std::move(t));
+    return;
+  }
   const uint64_t end = ByteEndMicros(t.startUs, t.bytes.size() - 1);
   txBusyUntilUs_ = end;
   lineQuietSinceUs_ = std::max(lineQuietSinceUs_, end);

@@ -55,6 +55,14 @@ struct EcuFaults {
   std::vector<uint16_t> dtcAnswerCodes;
   // ReadDTCByStatus carries this count byte whatever number of codes follows (-1: the number).
   int32_t dtcCountByte = -1;
+  // The adapter loses the echo of the last this-many bytes of every write; the ECU still
+  // hears the whole request.
+  uint32_t lostEchoBytes = 0;
+  // The plug comes out while the next answer is on the wire: only this many of its bytes
+  // arrive, then the line is dead (unplugged is set; -1: never).
+  int32_t pullPlugAfterBytes = -1;
+  // A spike on the wire: one stray non-zero byte slips into every answer after its first byte.
+  bool noisyAnswers = false;
 };
 
 struct EcuSettings {
@@ -155,6 +163,7 @@ class VirtualEcu {
   void Transmit(std::vector<uint8_t> message, uint64_t startUs, const char* note);
   void EndSession(uint64_t atUs, bool noise);
   void SendNoise(uint64_t atUs);
+  uint32_t NoiseWord();
   void Log(uint64_t atUs, bool fromTester, const std::vector<uint8_t>& frame, std::string note);
   std::vector<uint8_t> Negative(uint8_t sid, uint8_t code) const { return {0x7F, sid, code}; }
   std::optional<std::vector<uint8_t>> ServiceAnswer(std::span<const uint8_t> req, uint64_t atUs);

@@ -131,9 +131,11 @@ int32_t VirtualLine::WriteBytes(uint32_t count, const uint8_t* bytes) {
   const uint64_t base = std::max(clock_.MicrosNow(), txFreeAtUs_);
   const bool usable = LineUsable();
   uint64_t end = base;
+  // The echo of the last bytes may get lost in the adapter (a fault switch of the ECU's line).
+  const uint32_t echoed = count - std::min(count, ecu_.Faults().lostEchoBytes);
   for (uint32_t i = 0; i < count; ++i) {
     end = base + ((i + 1) * tenths * 100'000 + baud_ / 2) / baud_;
-    if (ecu_.Echoes()) Queue(end, bytes[i]);
+    if (ecu_.Echoes() && i < echoed) Queue(end, bytes[i]);
     if (usable) ecu_.TesterByte(bytes[i], end);
   }
   txFreeAtUs_ = end;
