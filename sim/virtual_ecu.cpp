@@ -261,6 +261,10 @@ void VirtualEcu::HandleFrame(const std::vector<uint8_t>& frame, size_t msgStart,
     Transmit(Negative(sid, 0x78), at, "pending");
     at = txBusyUntilUs_ + uint64_t{settings_.p2Ms} * 1000;
   }
+  if (faults_.pendingOnly && faults_.pendingAnswers > 0) {
+    Log(at, false, *answer, "kept back after the pending answers");
+    return;
+  }
   if (faults_.wrongService && !answer->empty() && (*answer)[0] != 0x7F) (*answer)[0] ^= 0x01;
   Transmit(std::move(*answer), at, "");
   if (endAfterAnswer_) EndSession(txBusyUntilUs_, noiseAfterEnd_);
@@ -287,9 +291,7 @@ void VirtualEcu::Transmit(std::vector<uint8_t> message, uint64_t startUs, const 
   if (faults_.truncated) t.bytes.pop_back();
   if (faults_.noisyAnswers && t.bytes.size() > 1) {
     const uint32_t x = NoiseWord();
-    const size_t at = 1 + x % (t.bytes.size() - 1);
-    t.bytes.insert(t.bytes.begin() + static_cast<std::ptrdiff_t>(at),
-                   static_cast<uint8_t>((x >> 8) % 255 + 1));
+    t.bytes[1 + x % (t.bytes.size() - 1)] ^= static_cast<uint8_t>((x >> 8) % 255 + 1);
   }
   if (faults_.pullPlugAfterBytes >= 0) {
     // The plug comes out with this frame on the wire: the rest of it never arrives and

@@ -40,6 +40,7 @@ struct EcuFaults {
   bool truncated = false;       // every answer loses its checksum byte
   uint32_t busyAnswers = 0;     // this many 7F sid 21 answers before each real one
   uint32_t pendingAnswers = 0;  // this many 7F sid 78 answers before each real one
+  bool pendingOnly = false;     // ... and then the real one never comes
   bool wrongKeyBytes = false;   // StartCommunication answered C1 EF 8F
   bool shortLiveData = false;   // 21 01 answered with 35 message bytes instead of 36
   bool shortMemRead = false;    // 23 answered with only half of the bytes asked for
@@ -61,7 +62,7 @@ struct EcuFaults {
   // The plug comes out while the next answer is on the wire: only this many of its bytes
   // arrive, then the line is dead (unplugged is set; -1: never).
   int32_t pullPlugAfterBytes = -1;
-  // A spike on the wire: one stray non-zero byte slips into every answer after its first byte.
+  // A spike on the wire: one byte of every answer after its first one arrives garbled.
   bool noisyAnswers = false;
 };
 
