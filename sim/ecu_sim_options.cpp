@@ -82,6 +82,10 @@ std::string EcuSimUsage() {
          "  --truncate             answers lose their last byte\n"
          "  --busy K               K busy answers (7F sid 21) before each real one\n"
          "  --pending K            K pending answers (7F sid 78) before each real one\n"
+         "  --pending-only         the real answer never follows the pending ones\n"
+         "  --pull-plug-after N    the next answer breaks off after N bytes, then the line is\n"
+         "                         dead (as --unplugged) until SIGUSR1 puts the plug back\n"
+         "  --garble               one byte of every answer arrives garbled\n"
          "  --wrong-key            StartCommunication answered C1 EF 8F\n"
          "  --short-live-data      live data answered with 35 bytes\n"
          "  --short-memory-read    memory reads answered with half the bytes asked for\n"
@@ -162,6 +166,13 @@ bool ParseEcuSimOptions(const std::vector<std::string>& args, EcuSimOptions& out
     } else if (a == "--pending") {
       if (!number(255, n)) return false;
       out.faults.pendingAnswers = static_cast<uint32_t>(n);
+    } else if (a == "--pending-only") {
+      out.faults.pendingOnly = true;
+    } else if (a == "--pull-plug-after") {
+      if (!number(260, n)) return false;
+      out.faults.pullPlugAfterBytes = static_cast<int32_t>(n);
+    } else if (a == "--garble") {
+      out.faults.noisyAnswers = true;
     } else if (a == "--wrong-key") {
       out.faults.wrongKeyBytes = true;
     } else if (a == "--short-live-data") {

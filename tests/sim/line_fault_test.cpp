@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 
+#include "sim/ecu_sim_options.h"
 #include "sim_fixture.h"
 
 namespace kvd::test {
@@ -90,6 +91,24 @@ TEST_F(LineFaultTest, NoiseGarblesExactlyOneByteAfterTheFormatByte) {
     EXPECT_EQ(got[6], clean[0]) << i;
     clock.Sleep(100);
   }
+}
+
+TEST(EcuSimLineFaultOptions, SwitchesAreParsedAndRangeChecked) {
+  EcuSimOptions o;
+  std::string error;
+  ASSERT_TRUE(ParseEcuSimOptions(
+      {"--pending", "6", "--pending-only", "--pull-plug-after", "12", "--garble"}, o, error))
+      << error;
+  EXPECT_TRUE(o.faults.pendingOnly);
+  EXPECT_EQ(o.faults.pullPlugAfterBytes, 12);
+  EXPECT_TRUE(o.faults.noisyAnswers);
+  for (const char* bad : {"261", "-1", "x", ""}) {
+    EcuSimOptions p;
+    EXPECT_FALSE(ParseEcuSimOptions({"--pull-plug-after", bad}, p, error)) << bad;
+    EXPECT_NE(error.find("--pull-plug-after"), std::string::npos) << bad;
+  }
+  EXPECT_FALSE(ParseEcuSimOptions({"--pull-plug-after"}, o, error));
+  EXPECT_NE(EcuSimUsage().find("--garble"), std::string::npos);
 }
 
 }  // namespace
