@@ -27,6 +27,8 @@ constexpr uint32_t kSessionConstant = 100;
 constexpr uint32_t kWakeIdleMs = 350;
 constexpr uint32_t kWakeLowMs = 25;
 constexpr uint32_t kWakeHighMs = 25;
+// The high phase is read with the time-out the low phase set.
+static_assert(kWakeHighMs == kWakeLowMs);
 constexpr uint32_t kDrainMs = 1;
 constexpr uint32_t kTimingReadCount = 256;
 
