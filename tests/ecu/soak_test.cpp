@@ -34,7 +34,8 @@
 #endif
 
 #if defined(KVD_SOAK_ASAN)
-#include <sanitizer/allocator_interface.h>
+// The sanitizer runtime's count of the bytes its allocator holds for the program.
+extern "C" size_t __sanitizer_get_current_allocated_bytes();
 #elif defined(__GLIBC__)
 #include <malloc.h>
 #endif
