@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "data/data_file.h"
 
+#include "data/read_only_file.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cctype>
@@ -50,26 +52,17 @@ int32_t FamilyOfSignature(const uint8_t* head8) {
 
 namespace {
 
-// Reads up to n bytes; returns how many arrived.
-size_t ReadSome(std::ifstream& in, uint8_t* to, size_t n) {
-  in.read(reinterpret_cast<char*>(to), static_cast<std::streamsize>(n));
-  return static_cast<size_t>(in.gcount());
-}
-
 // Opens a data file and reads its head; throws the open or incompatible-format message.
-// Returns the file size.
-uintmax_t OpenHead(const fs::path& file, std::ifstream& in, uint8_t (&head)[kDataFileHeadSize]) {
+// Returns the file size. The file stays open for reading with others held off writing it.
+uintmax_t OpenHead(const fs::path& file, ReadOnlyFile& in, uint8_t (&head)[kDataFileHeadSize]) {
   std::error_code ec;
   // Only a plain file: a folder cannot be read, and a pipe or device could block forever.
   if (!fs::is_regular_file(file, ec)) throw DataFileError(FileMessage(kMsgFileOpenFailed, file));
-  in.open(file, std::ios::binary);
-  if (!in.is_open()) throw DataFileError(FileMessage(kMsgFileOpenFailed, file));
-  in.seekg(0, std::ios::end);
-  const std::streamoff end = in.tellg();
-  in.seekg(0, std::ios::beg);
-  if (end < 0 || !in) throw DataFileError(FileMessage(kMsgFileOpenFailed, file));
+  if (!in.Open(file)) throw DataFileError(FileMessage(kMsgFileOpenFailed, file));
+  const int64_t end = in.Size();
+  if (end < 0) throw DataFileError(FileMessage(kMsgFileOpenFailed, file));
   // A file shorter than the head is not a data file, whatever its first bytes say.
-  if (end < kDataFileHeadSize || ReadSome(in, head, kDataFileHeadSize) != kDataFileHeadSize)
+  if (end < kDataFileHeadSize || in.Read(head, kDataFileHeadSize) != kDataFileHeadSize)
     throw DataFileError(FileMessage(kMsgFileIncompatible, file));
   return static_cast<uintmax_t>(end);
 }
@@ -77,7 +70,7 @@ uintmax_t OpenHead(const fs::path& file, std::ifstream& in, uint8_t (&head)[kDat
 }  // namespace
 
 int32_t ReadDataFileFamily(const fs::path& file) {
-  std::ifstream in;
+  ReadOnlyFile in;
   uint8_t head[kDataFileHeadSize];
   OpenHead(file, in, head);
   const int32_t family = FamilyOfSignature(head);
@@ -86,7 +79,7 @@ int32_t ReadDataFileFamily(const fs::path& file) {
 }
 
 DataFileInfo ReadDataFile(const fs::path& file, HistoryStore& store) {
-  std::ifstream in;
+  ReadOnlyFile in;
   uint8_t head[kDataFileHeadSize];
   const uintmax_t size = OpenHead(file, in, head);
   if (std::memcmp(head, kDataFileSignature.data(), kSignatureSize) != 0)
@@ -99,8 +92,7 @@ DataFileInfo ReadDataFile(const fs::path& file, HistoryStore& store) {
   info.Truncated = info.FileRecords > kHistoryCapacity;
   const int64_t wanted = std::min<int64_t>(info.FileRecords, kHistoryCapacity);
   // The records go straight into the store; a short read uses what arrived.
-  const size_t got =
-      ReadSome(in, store.WritableRecords(), static_cast<size_t>(wanted) * kRecordSize);
+  const size_t got = in.Read(store.WritableRecords(), static_cast<size_t>(wanted) * kRecordSize);
   info.Records = static_cast<int32_t>(got / kRecordSize);
   store.Load(info.Records);
   return info;

@@ -26,7 +26,11 @@ QString IniPathInDirectory(const QString& programDir) {
 }
 
 PollSettings ReadPollSettings(const QString& iniPath) {
-  return ReadPollSettingsFile(QFile::encodeName(iniPath).toStdString());
+#ifdef _WIN32
+  return ReadPollSettingsFile(std::filesystem::path(iniPath.toStdWString()));
+#else
+  return ReadPollSettingsFile(std::filesystem::path(QFile::encodeName(iniPath).toStdString()));
+#endif
 }
 
 std::unique_ptr<UserSettings> UserSettings::OpenDefault() {

@@ -1,4 +1,5 @@
-// Serves the virtual ECU on a pseudo-terminal or a serial device, in real time (POSIX only).
+// Serves the virtual ECU on a pseudo-terminal or a serial device (a COM port on Windows), in
+// real time.
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
@@ -28,7 +29,8 @@ class EcuLineServer {
   // Creates a new pseudo-terminal; its slave stays open and raw for the life of the server,
   // so that a tester's open never meets a hung-up or cooked line. False with a message.
   bool OpenPseudoTerminal(std::string& error);
-  // Opens a serial device at 10400 baud, 8 data bits, no parity, one stop bit.
+  // Opens a serial device at 10400 baud, 8 data bits, no parity, one stop bit. On Windows
+  // the device is a COM port: "COM5", "5" or \\.\COM5. There is no pseudo-terminal there.
   bool OpenDevice(const std::string& path, std::string& error);
   // The path a tester opens: the pseudo-terminal's slave, or the device.
   const std::string& TesterPath() const { return testerPath_; }
@@ -48,6 +50,8 @@ class EcuLineServer {
   };
   void Queue(uint64_t atUs, uint8_t value);
   void Collect();
+  // Bytes the tester wrote, as they cross the line one after another from now on.
+  void Receive(const uint8_t* bytes, size_t n);
   void Flush(uint64_t nowUs);
   void Close();
 
@@ -55,8 +59,9 @@ class EcuLineServer {
   Clock& clock_;
   bool echo_;
   bool pty_ = false;
-  int fd_ = -1;       // master of the pseudo-terminal, or the device
-  int slaveFd_ = -1;  // kept open while serving a pseudo-terminal
+  int fd_ = -1;           // master of the pseudo-terminal, or the device
+  int slaveFd_ = -1;      // kept open while serving a pseudo-terminal
+  void* port_ = nullptr;  // the COM port's HANDLE on Windows
   std::string testerPath_;
   uint64_t wireFreeUs_ = 0;
   std::deque<TimedByte> out_;

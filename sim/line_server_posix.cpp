@@ -21,12 +21,6 @@ std::string ErrnoText(const char* what) {
 }
 }  // namespace
 
-EcuLineServer::EcuLineServer(VirtualEcu& ecu, Clock& clock, bool echo)
-    : ecu_(ecu), clock_(clock), echo_(echo) {
-  // Neither a pseudo-terminal nor a plain serial device shows the break of a fast init.
-  ecu_.Settings().wakeup = WakeupMode::kIdle;
-}
-
 EcuLineServer::~EcuLineServer() {
   Close();
 }
@@ -89,22 +83,6 @@ bool EcuLineServer::OpenDevice(const std::string& path, std::string& error) {
   return true;
 }
 
-void EcuLineServer::Queue(uint64_t atUs, uint8_t value) {
-  auto it = std::upper_bound(out_.begin(), out_.end(), atUs,
-                             [](uint64_t t, const TimedByte& b) { return t < b.atUs; });
-  out_.insert(it, TimedByte{atUs, value});
-}
-
-void EcuLineServer::Collect() {
-  for (const EcuTransmission& t : ecu_.TakeTransmissions()) {
-    for (size_t k = 0; k < t.bytes.size(); ++k) {
-      // A real UART paces a frame by itself: hand it over at its start. A pseudo-terminal
-      // would deliver it at once, so each byte leaves when it has crossed the line.
-      Queue(pty_ ? ByteEndMicros(t.startUs, k) : t.startUs, t.bytes[k]);
-    }
-  }
-}
-
 void EcuLineServer::Flush(uint64_t nowUs) {
   std::vector<uint8_t> due;
   while (!out_.empty() && out_.front().atUs <= nowUs) {
@@ -157,15 +135,7 @@ int EcuLineServer::Run(const std::atomic<bool>& stop, std::string& error) {
     if (p.revents & POLLIN) {
       const ssize_t n = read(fd_, buf, sizeof buf);
       if (n > 0) {
-        now = clock_.MicrosNow();
-        const uint64_t base = std::max(now, wireFreeUs_);
-        for (ssize_t i = 0; i < n; ++i) {
-          const uint64_t end = ByteEndMicros(base, static_cast<size_t>(i));
-          if (echo_ && ecu_.Echoes()) Queue(end, buf[i]);
-          ecu_.TesterByte(buf[i], end);
-          wireFreeUs_ = end;
-        }
-        Collect();
+        Receive(buf, static_cast<size_t>(n));
         continue;
       }
       if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;

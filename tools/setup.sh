@@ -6,7 +6,9 @@
 #   tools/setup.sh run [program options]   build, then start the program (demo mode by default)
 #   tools/setup.sh test                    build, then run every test, also under the sanitizers
 #
-# Environment: KVD_SANITIZE=0 skips the sanitizer pass of "test"; KVD_JOBS sets build jobs.
+# Environment: KVD_SANITIZE=0 skips the sanitizer pass of "test"; KVD_JOBS sets build jobs;
+# KVD_WINDOWS=0 skips the Windows part of "test" (cross-build, tests under Wine) on a
+# developer's machine, never when CI=true.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -18,17 +20,21 @@ packages=(build-essential cmake ninja-build pkg-config git ccache
           qt6-base-dev qt6-base-dev-tools libgl-dev
           xvfb xauth fonts-dejavu-core)
 
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  sudo=""
+# The Windows part of "test" only: the MinGW-w64 cross compilers, Wine, GoogleTest's sources.
+windows_packages=(g++-mingw-w64-x86-64-posix wine wine64 googletest)
+
+install_missing() {  # install_missing PACKAGE...
+  local missing=() p sudo=""
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
   [ "$(id -u)" -ne 0 ] && sudo=sudo
   echo "Installing: ${missing[*]}"
   $sudo apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
+}
+install_missing "${packages[@]}"
 
 jobs=${KVD_JOBS:-$(nproc)}
 
@@ -70,6 +76,12 @@ case "$mode" in
     fi
     echo "== All tests =="
     ctest --test-dir build --output-on-failure -j "$jobs"
+    if [ "${KVD_WINDOWS:-1}" != 0 ] || [ "${CI:-}" = true ]; then
+      install_missing "${windows_packages[@]}"
+      tools/windows-test.sh build
+    else
+      echo "== Windows part skipped (KVD_WINDOWS=0) =="
+    fi
     ;;
   *)
     echo "usage: tools/setup.sh run [program options] | test" >&2

@@ -20,6 +20,7 @@
 #include "link/kwp.h"
 #include "session/diag_session.h"
 #include "session/poll_settings.h"
+#include "session/program_folder.h"
 
 namespace kvdcli {
 
@@ -32,10 +33,7 @@ constexpr int kValuePrecision = 6;
 // there is none. An interval of 0 stops the window's timer; here it would poll nothing, so the
 // default is used instead, with a word to the user.
 int32_t DefaultIntervalMs() {
-  std::error_code ec;
-  std::filesystem::path dir = std::filesystem::read_symlink("/proc/self/exe", ec).parent_path();
-  if (ec) dir = std::filesystem::current_path(ec);
-  const kvd::PollSettings ini = kvd::ReadPollSettingsFile((dir / kvd::kIniFileName).string());
+  const kvd::PollSettings ini = kvd::ReadPollSettingsFile(kvd::ProgramFolder() / kvd::kIniFileName);
   if (ini.IntervalMs > 0) return ini.IntervalMs;
   std::fprintf(stderr, "kvd-cli live: the ini file's poll interval is 0; polling every %d ms\n",
                kvd::PollSettings{}.IntervalMs);

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// kvd-ecu-sim: the virtual J5E2 ECU on a pseudo-terminal or a serial device, so that the
-// program's real serial back-end, or any other K-line tool, can talk to it.
+// kvd-ecu-sim: the virtual J5E2 ECU on a pseudo-terminal or a serial device (a COM port on
+// Windows), so that the program's real serial back-end, or any other K-line tool, can talk to it.
 #include <atomic>
 #include <cstdio>
 #include <string>
@@ -10,20 +10,18 @@
 #include "sim/ecu_sim_options.h"
 #include "sim/virtual_ecu.h"
 
-#ifndef _WIN32
-#include <signal.h>
+#include <csignal>
 
 #include "sim/line_server.h"
-#endif
 
 namespace {
 
-#ifndef _WIN32
 std::atomic<bool> g_stop{false};
 std::atomic<bool> g_togglePlug{false};
 void OnSignal(int) {
   g_stop.store(true);
 }
+#ifndef _WIN32
 void OnToggle(int) {
   g_togglePlug.store(true);
 }
@@ -54,10 +52,6 @@ int main(int argc, char** argv) {
     std::fputs(kvd::EcuSimUsage().c_str(), stdout);
     return 0;
   }
-#ifdef _WIN32
-  std::fprintf(stderr, "kvd-ecu-sim: serving a line needs a POSIX system\n");
-  return 2;
-#else
   kvd::RealClock clock;
   kvd::VirtualEcu ecu(options.settings, options.seed);
   ecu.Faults() = options.faults;
@@ -75,6 +69,11 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "kvd-ecu-sim: %s\n", error.c_str());
     return 1;
   }
+#ifdef _WIN32
+  std::signal(SIGINT, OnSignal);
+  std::signal(SIGTERM, OnSignal);
+  std::signal(SIGBREAK, OnSignal);
+#else
   struct sigaction sa {};
   sa.sa_handler = OnSignal;
   sigemptyset(&sa.sa_mask);
@@ -84,6 +83,7 @@ int main(int argc, char** argv) {
   toggle.sa_handler = OnToggle;
   sigemptyset(&toggle.sa_mask);
   sigaction(SIGUSR1, &toggle, nullptr);
+#endif
   server.SetLoopHook([&ecu] {
     if (g_togglePlug.exchange(false)) {
       ecu.Faults().unplugged = !ecu.Faults().unplugged;
@@ -91,7 +91,9 @@ int main(int argc, char** argv) {
                    ecu.Faults().unplugged ? "unplugged" : "plugged in again");
     }
   });
+#ifndef _WIN32
   signal(SIGPIPE, SIG_IGN);
+#endif
 
   std::printf("%s\n", server.TesterPath().c_str());
   std::fflush(stdout);
@@ -103,5 +105,4 @@ int main(int argc, char** argv) {
   if (rc != 0) std::fprintf(stderr, "kvd-ecu-sim: %s\n", error.c_str());
   if (options.verbose) std::fprintf(stderr, "kvd-ecu-sim: stopped\n");
   return rc;
-#endif
 }
