@@ -59,8 +59,12 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   wineboot --init >/dev/null 2>&1 || true
   wineserver -w
 fi
-# One wineserver for the whole run: without it every test program starts its own.
-wineserver -p
+# One wineserver for the whole run: without it every test program starts its own (one that
+# is running already for this prefix is kept). Wine's own services are started here, with
+# nothing to inherit: started by a test program they would hold its output pipe open and
+# keep ninja or ctest waiting for it.
+wineserver -p 2>/dev/null || true
+"$wine" wineboot </dev/null >/dev/null 2>&1 || true
 
 launcher=()
 if command -v ccache >/dev/null; then
