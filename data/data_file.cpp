@@ -11,6 +11,7 @@
 #include <fstream>
 #include <random>
 #include <system_error>
+#include <vector>
 
 namespace kvd {
 
@@ -52,49 +53,74 @@ int32_t FamilyOfSignature(const uint8_t* head8) {
 
 namespace {
 
-// Opens a data file and reads its head; throws the open or incompatible-format message.
-// Returns the file size. The file stays open for reading with others held off writing it.
-uintmax_t OpenHead(const fs::path& file, ReadOnlyFile& in, uint8_t (&head)[kDataFileHeadSize]) {
+// The first `limit` bytes of a plain file (fewer on a short read: whatever arrived is used),
+// and the file's size. Throws the open message when the file cannot be read. While it is read,
+// others may read the file too but not write it.
+std::vector<uint8_t> ReadFileBytes(const fs::path& file, uintmax_t limit, uintmax_t& size) {
   std::error_code ec;
   // Only a plain file: a folder cannot be read, and a pipe or device could block forever.
   if (!fs::is_regular_file(file, ec)) throw DataFileError(FileMessage(kMsgFileOpenFailed, file));
+  ReadOnlyFile in;
   if (!in.Open(file)) throw DataFileError(FileMessage(kMsgFileOpenFailed, file));
   const int64_t end = in.Size();
   if (end < 0) throw DataFileError(FileMessage(kMsgFileOpenFailed, file));
-  // A file shorter than the head is not a data file, whatever its first bytes say.
-  if (end < kDataFileHeadSize || in.Read(head, kDataFileHeadSize) != kDataFileHeadSize)
-    throw DataFileError(FileMessage(kMsgFileIncompatible, file));
-  return static_cast<uintmax_t>(end);
+  size = static_cast<uintmax_t>(end);
+  std::vector<uint8_t> bytes(static_cast<size_t>(std::min(size, limit)));
+  bytes.resize(in.Read(bytes.data(), bytes.size()));
+  return bytes;
 }
+
+// A file shorter than the head is not a data file, whatever its first bytes say.
+void CheckHead(std::span<const uint8_t> bytes, const fs::path& file) {
+  if (bytes.size() < static_cast<size_t>(kDataFileHeadSize))
+    throw DataFileError(FileMessage(kMsgFileIncompatible, file));
+}
+
+// The most of a data file the store can take: the head and a full store of records.
+constexpr uintmax_t kLargestUsefulFile =
+    uintmax_t{kDataFileHeadSize} + uintmax_t{kHistoryCapacity} * kRecordSize;
 
 }  // namespace
 
-int32_t ReadDataFileFamily(const fs::path& file) {
-  ReadOnlyFile in;
-  uint8_t head[kDataFileHeadSize];
-  OpenHead(file, in, head);
-  const int32_t family = FamilyOfSignature(head);
+int32_t DataFileFamilyOfBytes(std::span<const uint8_t> bytes, const fs::path& file) {
+  CheckHead(bytes, file);
+  const int32_t family = FamilyOfSignature(bytes.data());
   if (family < 0) throw DataFileError(FileMessage(kMsgFileIncompatible, file));
   return family;
 }
 
-DataFileInfo ReadDataFile(const fs::path& file, HistoryStore& store) {
-  ReadOnlyFile in;
-  uint8_t head[kDataFileHeadSize];
-  const uintmax_t size = OpenHead(file, in, head);
-  if (std::memcmp(head, kDataFileSignature.data(), kSignatureSize) != 0)
+int32_t ReadDataFileFamily(const fs::path& file) {
+  uintmax_t size = 0;
+  return DataFileFamilyOfBytes(ReadFileBytes(file, kDataFileHeadSize, size), file);
+}
+
+DataFileInfo ReadDataFileBytes(std::span<const uint8_t> bytes, HistoryStore& store,
+                               const fs::path& file) {
+  CheckHead(bytes, file);
+  if (std::memcmp(bytes.data(), kDataFileSignature.data(), kSignatureSize) != 0)
     throw DataFileError(FileMessage(kMsgFileIncompatible, file));
 
   DataFileInfo info;
-  const uintmax_t body = size - kDataFileHeadSize;
+  const size_t body = bytes.size() - kDataFileHeadSize;
   info.FileRecords = static_cast<int64_t>(body / kRecordSize);
   info.PartialRecord = body % kRecordSize != 0;
   info.Truncated = info.FileRecords > kHistoryCapacity;
-  const int64_t wanted = std::min<int64_t>(info.FileRecords, kHistoryCapacity);
-  // The records go straight into the store; a short read uses what arrived.
-  const size_t got = in.Read(store.WritableRecords(), static_cast<size_t>(wanted) * kRecordSize);
-  info.Records = static_cast<int32_t>(got / kRecordSize);
-  store.Load(info.Records);
+  info.Records = static_cast<int32_t>(std::min<int64_t>(info.FileRecords, kHistoryCapacity));
+  store.Load(bytes.data() + kDataFileHeadSize, info.Records);
+  return info;
+}
+
+DataFileInfo ReadDataFile(const fs::path& file, HistoryStore& store) {
+  // Only what the store can take is read; the file's size still tells what it holds.
+  uintmax_t size = 0;
+  const std::vector<uint8_t> bytes = ReadFileBytes(file, kLargestUsefulFile, size);
+  DataFileInfo info = ReadDataFileBytes(bytes, store, file);
+  if (size > bytes.size() && bytes.size() == kLargestUsefulFile) {
+    const uintmax_t body = size - kDataFileHeadSize;
+    info.FileRecords = static_cast<int64_t>(body / kRecordSize);
+    info.PartialRecord = body % kRecordSize != 0;
+    info.Truncated = info.FileRecords > kHistoryCapacity;
+  }
   return info;
 }
 

@@ -6,6 +6,9 @@
 #include <QSettings>
 #include <algorithm>
 #include <cstdint>
+#include <filesystem>
+
+#include "session/ini_location.h"
 
 namespace kvd {
 
@@ -19,18 +22,36 @@ std::optional<int64_t> ToInt(const QVariant& v) {
   return static_cast<int64_t>(n);
 }
 
+// File names between Qt and the core: on Windows through the wide form, since a narrow one
+// would be read in the ANSI code page there.
+std::filesystem::path FsPath(const QString& name) {
+#ifdef _WIN32
+  return std::filesystem::path(name.toStdWString());
+#else
+  return std::filesystem::path(QFile::encodeName(name).toStdString());
+#endif
+}
+
+QString QtPath(const std::filesystem::path& path) {
+#ifdef _WIN32
+  return QString::fromStdWString(path.wstring());
+#else
+  return QFile::decodeName(QByteArray::fromStdString(path.string()));
+#endif
+}
+
 }  // namespace
 
 QString IniPathInDirectory(const QString& programDir) {
   return QDir(programDir).filePath(QString::fromLatin1(kIniFileName));
 }
 
+QString IniPathForProgram(const QString& programDir) {
+  return QtPath(FindIniFileForProgram(FsPath(programDir)));
+}
+
 PollSettings ReadPollSettings(const QString& iniPath) {
-#ifdef _WIN32
-  return ReadPollSettingsFile(std::filesystem::path(iniPath.toStdWString()));
-#else
-  return ReadPollSettingsFile(std::filesystem::path(QFile::encodeName(iniPath).toStdString()));
-#endif
+  return ReadPollSettingsFile(FsPath(iniPath));
 }
 
 std::unique_ptr<UserSettings> UserSettings::OpenDefault() {

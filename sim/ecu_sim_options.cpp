@@ -74,6 +74,7 @@ std::string EcuSimUsage() {
          "                         seconds after the start, the first drive at about 12 s\n"
          "  -v, --verbose          log every frame to standard error\n"
          "  -h, --help             show this text\n"
+         "  --version              show the program's version\n"
          "\n"
          "Faults:\n"
          "  --unplugged            no echo and no answer at all\n"
@@ -122,6 +123,8 @@ bool ParseEcuSimOptions(const std::vector<std::string>& args, EcuSimOptions& out
     uint64_t n = 0;
     if (a == "-h" || a == "--help") {
       out.help = true;
+    } else if (a == "--version") {
+      out.version = true;
     } else if (a == "-v" || a == "--verbose") {
       out.verbose = true;
     } else if (a == "--device") {

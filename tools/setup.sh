@@ -5,10 +5,12 @@
 #
 #   tools/setup.sh run [program options]   build, then start the program (demo mode by default)
 #   tools/setup.sh test                    build, then run every test, also under the sanitizers
+#   tools/setup.sh package                 build for /usr in build-deb/, then make the Debian package
 #
-# Environment: KVD_SANITIZE=0 skips the sanitizer pass of "test"; KVD_JOBS sets build jobs;
-# KVD_WINDOWS=0 skips the Windows part of "test" (cross-build, tests under Wine) on a
-# developer's machine, never when CI=true.
+# Environment: KVD_SANITIZE=0 skips the sanitizer pass of "test"; KVD_FUZZ=0 skips its short
+# fuzzing pass (never skipped when CI=true); KVD_JOBS sets build jobs; KVD_WINDOWS=0 skips the
+# Windows part of "test" (cross-build, tests under Wine) on a developer's machine, never when
+# CI=true.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -18,7 +20,9 @@ mode=${1:-}
 packages=(build-essential cmake ninja-build pkg-config git ccache
           libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev libxtst-dev
           qt6-base-dev qt6-base-dev-tools libgl-dev
-          xvfb xauth fonts-dejavu-core)
+          xvfb xauth fonts-dejavu-core
+          help2man desktop-file-utils dpkg-dev file
+          clang libclang-rt-14-dev)
 
 # The Windows part of "test" only: the MinGW-w64 cross compilers, Wine, GoogleTest's sources.
 windows_packages=(g++-mingw-w64-x86-64-posix wine wine64 googletest)
@@ -76,15 +80,24 @@ case "$mode" in
     fi
     echo "== All tests =="
     ctest --test-dir build --output-on-failure -j "$jobs"
-    if [ "${KVD_WINDOWS:-1}" != 0 ] || [ "${CI:-}" = true ]; then
+    if [ "${CI:-}" = true ] || [ "${KVD_FUZZ:-1}" != 0 ]; then
+      echo "== Fuzz targets, 20 s each =="
+      tools/fuzz.sh 20
+    fi
+    if [ "${CI:-}" = true ] || [ "${KVD_WINDOWS:-1}" != 0 ]; then
       install_missing "${windows_packages[@]}"
       tools/windows-test.sh build
     else
       echo "== Windows part skipped (KVD_WINDOWS=0) =="
     fi
     ;;
+  package)
+    build build-deb -DCMAKE_INSTALL_PREFIX=/usr -DKVD_BUILD_TESTS=OFF -DKVD_BUILD_BENCH=OFF
+    (cd build-deb && cpack -G DEB)
+    ls -l build-deb/kvd-diag_*.deb
+    ;;
   *)
-    echo "usage: tools/setup.sh run [program options] | test" >&2
+    echo "usage: tools/setup.sh run [program options] | test | package" >&2
     exit 2
     ;;
 esac

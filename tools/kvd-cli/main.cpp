@@ -9,6 +9,10 @@
 #include "commands.h"
 #include "console_utf8.h"
 
+#ifndef KVD_VERSION
+#define KVD_VERSION "unknown"
+#endif
+
 int main(int argc, char** argv) {
   kvdcli::UseUtf8Console();
   std::vector<std::string> args = kvdcli::Utf8Arguments(argc, argv);
@@ -19,6 +23,8 @@ int main(int argc, char** argv) {
       "for the options of a command.",
       "kvd-cli"};
   app.require_subcommand(1, 1);
+  app.set_version_flag("--version", std::string("kvd-cli ") + KVD_VERSION,
+                       "Print the program's version and exit");
   int rc = 0;
   kvdcli::AddInfoCommand(app, rc);
   kvdcli::AddExportCommand(app, rc);

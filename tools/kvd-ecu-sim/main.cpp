@@ -2,6 +2,7 @@
 // kvd-ecu-sim: the virtual J5E2 ECU on a pseudo-terminal or a serial device (a COM port on
 // Windows), so that the program's real serial back-end, or any other K-line tool, can talk to it.
 #include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -10,7 +11,9 @@
 #include "sim/ecu_sim_options.h"
 #include "sim/virtual_ecu.h"
 
-#include <csignal>
+#ifndef KVD_VERSION
+#define KVD_VERSION "unknown"
+#endif
 
 #include "sim/line_server.h"
 
@@ -50,6 +53,10 @@ int main(int argc, char** argv) {
   }
   if (options.help) {
     std::fputs(kvd::EcuSimUsage().c_str(), stdout);
+    return 0;
+  }
+  if (options.version) {
+    std::printf("kvd-ecu-sim %s\n", KVD_VERSION);
     return 0;
   }
   kvd::RealClock clock;
