@@ -23,11 +23,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # that they start on a bare Windows without the MinGW DLLs beside them.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 
-# -O2 rather than -O3 for a release: GCC 12's -O3 warns falsely (-Wrestrict) inside
-# std::string for this target.
-set(CMAKE_CXX_FLAGS_RELEASE_INIT "-O2 -DNDEBUG")
-set(CMAKE_C_FLAGS_RELEASE_INIT "-O2 -DNDEBUG")
-
 # Wine runs the test programs at build time (test discovery) and under ctest.
 find_program(KVD_WINE NAMES wine64 wine PATHS /usr/lib/wine NO_CMAKE_FIND_ROOT_PATH)
 if(KVD_WINE)
