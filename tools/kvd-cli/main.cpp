@@ -37,6 +37,7 @@ int main(int argc, char** argv) {
   kvdcli::AddAdcCommand(app, rc);
   kvdcli::AddLearnCommand(app, rc);
   kvdcli::AddMeasureCommand(app, rc);
+  kvdcli::AddPlotCommand(app, rc);
   try {
     app.parse(static_cast<int>(utf8Argv.size()), utf8Argv.data());
   } catch (const CLI::ParseError& e) {
