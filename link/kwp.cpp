@@ -109,6 +109,7 @@ int32_t KwpLink::KwpTransaction(const KwpRequest& requestIn, int32_t headerMode,
     // Send point.
     port_.PurgePort();
     if (delayMs > 0) clock_.Sleep(static_cast<uint32_t>(delayMs));
+    if (!KeepWaiting()) return kKwpCancelled;
 
     if (headerMode < 0 || headerMode > 4) return kKwpBadHeaderMode;
     // BuildFrame writes nothing when it fails, so the last frame sent stays as it was.
@@ -130,6 +131,11 @@ int32_t KwpLink::KwpTransaction(const KwpRequest& requestIn, int32_t headerMode,
       port_.SetReadTimeouts(0, 0, kWakeIdleMs);
       port_.PurgePort();
       port_.ReadBytes(kTimingReadCount, scratch);
+      if (!KeepWaiting()) {
+        port_.SetReadTimeouts(saved.ReadIntervalTimeout, saved.ReadTotalTimeoutMultiplier,
+                              saved.ReadTotalTimeoutConstant);
+        return kKwpCancelled;
+      }
       port_.SetReadTimeouts(0, 0, kWakeLowMs);
       port_.PurgePort();
       port_.SetBreak(true);
@@ -151,18 +157,30 @@ int32_t KwpLink::KwpTransaction(const KwpRequest& requestIn, int32_t headerMode,
         if (fastInit) restoreTimeouts();
         return kKwpEchoMissing;
       }
+      // After a wake-up the drain must follow the echo at once.
+      if (!fastInit && !KeepWaiting()) return kKwpCancelled;
     }
     if (fastInit) {
       port_.SetReadTimeouts(0, 0, kDrainMs);
       port_.ReadBytes(kTimingReadCount, scratch);
       restoreTimeouts();
+      if (!KeepWaiting()) return kKwpCancelled;
     }
+
+    // One byte of the answer; kKwpCancelled in `stop` when the hook ends the wait after it.
+    int32_t stop = 0;
+    const auto readAnswerByte = [&]() -> int32_t {
+      const int32_t b = port_.ReadByte();
+      if (b >= 0 && !KeepWaiting()) stop = kKwpCancelled;
+      return b;
+    };
 
     bool resend = false;
     while (!resend) {
       // Receive point.
-      const int32_t first = port_.ReadByte();
+      const int32_t first = readAnswerByte();
       if (first < 0) return kKwpNoResponse;
+      if (stop != 0) return stop;
       ResponseFrame[0] = static_cast<uint8_t>(first);
       ResponseDataLength = 0;
 
@@ -171,8 +189,9 @@ int32_t KwpLink::KwpTransaction(const KwpRequest& requestIn, int32_t headerMode,
       size_t messageStart = 0;
       const uint8_t format = ResponseFrame[0];
       if (format == 0x00) {
-        const int32_t length = port_.ReadByte();
+        const int32_t length = readAnswerByte();
         if (length < 0) return kKwpHeader00Short;
+        if (stop != 0) return stop;
         ResponseFrame[received++] = static_cast<uint8_t>(length);
         messageLength = static_cast<uint8_t>(length);
         messageStart = 2;
@@ -181,8 +200,9 @@ int32_t KwpLink::KwpTransaction(const KwpRequest& requestIn, int32_t headerMode,
         messageStart = 1;
       } else if (format == 0x80) {
         for (int i = 0; i < 3; ++i) {
-          const int32_t b = port_.ReadByte();
+          const int32_t b = readAnswerByte();
           if (b < 0) return kKwpHeader80Short;
+          if (stop != 0) return stop;
           ResponseFrame[received++] = static_cast<uint8_t>(b);
         }
         messageLength = ResponseFrame[3];
@@ -198,8 +218,9 @@ int32_t KwpLink::KwpTransaction(const KwpRequest& requestIn, int32_t headerMode,
       // Cannot trigger with one-byte lengths (at most 4 + 255 + 1), kept as the buffer's guard.
       if (total > ResponseFrame.size()) return kKwpBodyShort;
       while (received < total) {
-        const int32_t b = port_.ReadByte();
+        const int32_t b = readAnswerByte();
         if (b < 0) return kKwpBodyShort;
+        if (stop != 0) return stop;
         ResponseFrame[received++] = static_cast<uint8_t>(b);
       }
 
@@ -242,7 +263,8 @@ static int32_t RepeatTransaction(KwpLink& link, const KwpRequest& request, int32
   for (int32_t attempt = 1; attempt <= kRetryAttempts; ++attempt) {
     result = link.KwpTransaction(request, 0,
                                  attempt < kRetryAttempts ? earlyDelayMs : kRetryLastDelayMs);
-    if (result == kKwpPositive) break;
+    // A cancelled wait is the caller's decision, not a failure worth repeating.
+    if (result == kKwpPositive || result == kKwpCancelled) break;
   }
   return result;
 }
