@@ -4,46 +4,48 @@
 //   kvd-diag                 asks for the port at start
 //   kvd-diag --port N|PATH   uses COM port N (Linux: /dev/ttyS(N-1)) or the device PATH
 //   kvd-diag --demo          the built-in virtual ECU; family 1 chosen and diagnostics started
+//   kvd-diag --help | --version   answered without a display
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QTimer>
 #include <cstdio>
 
 #include "app/app_services.h"
+#include "app/command_line.h"
 #include "app/families.h"
 #include "app/launcher.h"
+#include "app/program_icon.h"
 #include "settings/settings_store.h"
 
 int main(int argc, char** argv) {
+  QStringList rawArgs;
+  for (int i = 0; i < argc; ++i) rawArgs << QString::fromLocal8Bit(argv[i]);
+  if (const auto info = kvd::AnswerInfoRequest(rawArgs)) {
+    std::fputs(info->Text.toLocal8Bit().constData(), stdout);
+    return info->ExitCode;
+  }
+
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("kvd-diag"));
   QApplication::setOrganizationName(QStringLiteral("KVD-Software"));
+  QApplication::setWindowIcon(kvd::ProgramIcon());
 
-  QCommandLineParser parser;
-  parser.setApplicationDescription(QStringLiteral("K-line diagnostics of J5E2 engine ECUs"));
-  parser.addHelpOption();
-  const QCommandLineOption demo(
-      QStringLiteral("demo"), QStringLiteral("Run on the built-in virtual ECU and start at once."));
-  const QCommandLineOption port(QStringLiteral("port"),
-                                QStringLiteral("COM port number or device path; skips the prompt."),
-                                QStringLiteral("N|PATH"));
-  parser.addOption(demo);
-  parser.addOption(port);
-  parser.process(app);
+  kvd::ProgramCommandLine commandLine;
+  commandLine.Parser().process(app);
 
   kvd::LauncherOptions options;
-  if (parser.isSet(demo)) {
+  if (commandLine.Demo()) {
     options.port = kvd::PortChoice::VirtualEcu();
-  } else if (parser.isSet(port)) {
-    options.port = kvd::ParsePortAnswer(parser.value(port));
+  } else if (commandLine.HasPort()) {
+    options.port = kvd::ParsePortAnswer(commandLine.Port());
   }
 
   kvd::AppServices services(kvd::UserSettings::OpenDefault(),
-                            kvd::IniPathInDirectory(QCoreApplication::applicationDirPath()));
+                            kvd::IniPathForProgram(QCoreApplication::applicationDirPath()));
   kvd::TMForm launcher(services, options);
   if (!launcher.FormCreate()) return 0;
   launcher.show();
-  if (parser.isSet(demo)) {
+  if (commandLine.Demo()) {
     QTimer::singleShot(0, &launcher, [&launcher] {
       launcher.PopMenuECUClick(kvd::kDiagnosableFamily);
       launcher.sbStartDiagClick();

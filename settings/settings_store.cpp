@@ -6,6 +6,9 @@
 #include <QSettings>
 #include <algorithm>
 #include <cstdint>
+#include <filesystem>
+
+#include "session/ini_location.h"
 
 namespace kvd {
 
@@ -23,6 +26,12 @@ std::optional<int64_t> ToInt(const QVariant& v) {
 
 QString IniPathInDirectory(const QString& programDir) {
   return QDir(programDir).filePath(QString::fromLatin1(kIniFileName));
+}
+
+QString IniPathForProgram(const QString& programDir) {
+  const std::filesystem::path found =
+      FindIniFileForProgram(QFile::encodeName(programDir).toStdString());
+  return QFile::decodeName(QByteArray::fromStdString(found.string()));
 }
 
 PollSettings ReadPollSettings(const QString& iniPath) {

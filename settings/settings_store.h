@@ -22,6 +22,9 @@ PollSettings ReadPollSettings(const QString& iniPath);
 
 // Where the ini file is looked up.
 QString IniPathInDirectory(const QString& programDir);
+// The ini file the program at programDir reads: the one next to it, else for an installed
+// program the system's (/etc/kvd-diag/kvddiag.ini).
+QString IniPathForProgram(const QString& programDir);
 
 // Value names of the user store.
 namespace settings_keys {

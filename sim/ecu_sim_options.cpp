@@ -92,6 +92,7 @@ std::string EcuSimUsage() {
          "                         (L alone), rotate (the four in turn)\n"
          "  -v, --verbose          log every frame to standard error\n"
          "  -h, --help             show this text\n"
+         "  --version              show the program's version\n"
          "\n"
          "Faults:\n"
          "  --unplugged            no echo and no answer at all\n"
@@ -141,6 +142,8 @@ bool ParseEcuSimOptions(const std::vector<std::string>& args, EcuSimOptions& out
     uint64_t n = 0;
     if (a == "-h" || a == "--help") {
       out.help = true;
+    } else if (a == "--version") {
+      out.version = true;
     } else if (a == "-v" || a == "--verbose") {
       out.verbose = true;
     } else if (a == "--device") {

@@ -15,6 +15,7 @@ struct EcuSimOptions {
   bool echo = true;    // echo the tester's bytes as a K-line does
   bool verbose = false;
   bool help = false;
+  bool version = false;
   uint32_t seed = 1;
   EngineSchedule schedule = EngineSchedule::kStandard;
   EcuSettings settings;

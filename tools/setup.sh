@@ -5,6 +5,7 @@
 #
 #   tools/setup.sh run [program options]   build, then start the program (demo mode by default)
 #   tools/setup.sh test                    build, then run every test, also under the sanitizers
+#   tools/setup.sh package                 build for /usr in build-deb/, then make the Debian package
 #
 # Environment: KVD_SANITIZE=0 skips the sanitizer pass of "test"; KVD_JOBS sets build jobs.
 set -euo pipefail
@@ -16,7 +17,8 @@ mode=${1:-}
 packages=(build-essential cmake ninja-build pkg-config git ccache
           libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev libxtst-dev
           qt6-base-dev qt6-base-dev-tools libgl-dev
-          xvfb xauth fonts-dejavu-core)
+          xvfb xauth fonts-dejavu-core
+          help2man desktop-file-utils dpkg-dev file)
 
 missing=()
 for p in "${packages[@]}"; do
@@ -71,8 +73,13 @@ case "$mode" in
     echo "== All tests =="
     ctest --test-dir build --output-on-failure -j "$jobs"
     ;;
+  package)
+    build build-deb -DCMAKE_INSTALL_PREFIX=/usr -DKVD_BUILD_TESTS=OFF -DKVD_BUILD_BENCH=OFF
+    (cd build-deb && cpack -G DEB)
+    ls -l build-deb/kvd-diag_*.deb
+    ;;
   *)
-    echo "usage: tools/setup.sh run [program options] | test" >&2
+    echo "usage: tools/setup.sh run [program options] | test | package" >&2
     exit 2
     ;;
 esac

@@ -19,6 +19,7 @@
 #include "link/clock.h"
 #include "link/kwp.h"
 #include "session/diag_session.h"
+#include "session/ini_location.h"
 #include "session/poll_settings.h"
 
 namespace kvdcli {
@@ -28,14 +29,15 @@ namespace {
 // The panes of the default data set 1 ("Набор 1"), as parameter numbers.
 constexpr std::array<kvd::ParameterNumber, 7> kSetOne = {2, 1, 3, 5, 14, 7, 10};
 constexpr int kValuePrecision = 6;
-// The poll interval of the ini file next to the program (as the window reads it), 250 ms when
+// The poll interval of the ini file next to the program (for an installed program, else the
+// system's in /etc/kvd-diag), as the window reads it; 250 ms when
 // there is none. An interval of 0 stops the window's timer; here it would poll nothing, so the
 // default is used instead, with a word to the user.
 int32_t DefaultIntervalMs() {
   std::error_code ec;
   std::filesystem::path dir = std::filesystem::read_symlink("/proc/self/exe", ec).parent_path();
   if (ec) dir = std::filesystem::current_path(ec);
-  const kvd::PollSettings ini = kvd::ReadPollSettingsFile((dir / kvd::kIniFileName).string());
+  const kvd::PollSettings ini = kvd::ReadPollSettingsFile(kvd::FindIniFileForProgram(dir).string());
   if (ini.IntervalMs > 0) return ini.IntervalMs;
   std::fprintf(stderr, "kvd-cli live: the ini file's poll interval is 0; polling every %d ms\n",
                kvd::PollSettings{}.IntervalMs);

@@ -3,8 +3,13 @@
 #include <CLI/CLI.hpp>
 #include <cstdio>
 #include <exception>
+#include <string>
 
 #include "commands.h"
+
+#ifndef KVD_VERSION
+#define KVD_VERSION "unknown"
+#endif
 
 int main(int argc, char** argv) {
   CLI::App app{
@@ -12,6 +17,8 @@ int main(int argc, char** argv) {
       "for the options of a command.",
       "kvd-cli"};
   app.require_subcommand(1, 1);
+  app.set_version_flag("--version", std::string("kvd-cli ") + KVD_VERSION,
+                       "Print the program's version and exit");
   int rc = 0;
   kvdcli::AddInfoCommand(app, rc);
   kvdcli::AddExportCommand(app, rc);

@@ -10,6 +10,10 @@
 #include "sim/ecu_sim_options.h"
 #include "sim/virtual_ecu.h"
 
+#ifndef KVD_VERSION
+#define KVD_VERSION "unknown"
+#endif
+
 #ifndef _WIN32
 #include <signal.h>
 
@@ -52,6 +56,10 @@ int main(int argc, char** argv) {
   }
   if (options.help) {
     std::fputs(kvd::EcuSimUsage().c_str(), stdout);
+    return 0;
+  }
+  if (options.version) {
+    std::printf("kvd-ecu-sim %s\n", KVD_VERSION);
     return 0;
   }
 #ifdef _WIN32

@@ -1,0 +1,113 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "app/command_line.h"
+
+#include <gtest/gtest.h>
+
+#include <QColor>
+#include <QImage>
+#include <QRegularExpression>
+
+#include "app/program_icon.h"
+
+namespace kvd {
+namespace {
+
+TEST(CommandLineTest, HelpAndVersionAreAnsweredBeforeTheWindowSystem) {
+  struct Case {
+    QStringList args;
+    bool answered;
+    const char* mustContain;
+  };
+  const Case cases[] = {
+      {{"kvd-diag", "--help"}, true, "--port <N|PATH>"},
+      {{"kvd-diag", "-h"}, true, "--demo"},
+      {{"kvd-diag", "--help-all"}, true, "--version"},
+      // Options of the window system or unknown ones mixed in do not hide the request.
+      {{"kvd-diag", "-platform", "offscreen", "--help"}, true, "Usage: kvd-diag [options]"},
+      {{"kvd-diag", "--no-such-option", "--version"}, true, "kvd-diag "},
+      {{"kvd-diag", "-v"}, true, "kvd-diag "},
+      // Anything else starts the program, errors included: the application reports those.
+      {{"kvd-diag"}, false, ""},
+      {{"kvd-diag", "--demo"}, false, ""},
+      {{"kvd-diag", "--port", "/dev/ttyUSB0"}, false, ""},
+      {{"kvd-diag", "--port"}, false, ""},
+      {{"kvd-diag", "--port", "--help"}, false, ""},  // "--help" is the port's value here
+      {{}, false, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args.join(QLatin1Char(' ')).toStdString());
+    const auto answer = AnswerInfoRequest(c.args);
+    ASSERT_EQ(answer.has_value(), c.answered);
+    if (!answer) continue;
+    EXPECT_EQ(answer->ExitCode, 0);
+    EXPECT_TRUE(answer->Text.contains(QString::fromUtf8(c.mustContain)))
+        << answer->Text.toStdString();
+    EXPECT_FALSE(answer->Text.contains(QStringLiteral("<executable_name>")));
+    EXPECT_TRUE(answer->Text.endsWith(QLatin1Char('\n')));
+  }
+  // The version line is what packaging and the manual pages rely on: name, blank, dotted number.
+  const QString version = AnswerInfoRequest({"kvd-diag", "--version"})->Text;
+  EXPECT_TRUE(QRegularExpression(QStringLiteral("^kvd-diag \\d+\\.\\d+\\.\\d+\\n$"))
+                  .match(version)
+                  .hasMatch())
+      << version.toStdString();
+}
+
+TEST(CommandLineTest, TheOptionsOfTheProgramKeepTheirMeaning) {
+  struct Case {
+    QStringList args;
+    bool parses;
+    bool demo;
+    const char* port;  // nullptr: not set
+  };
+  const Case cases[] = {
+      {{"kvd-diag"}, true, false, nullptr},
+      {{"kvd-diag", "--demo"}, true, true, nullptr},
+      {{"kvd-diag", "--port", "3"}, true, false, "3"},
+      {{"kvd-diag", "--port=/dev/ttyUSB0"}, true, false, "/dev/ttyUSB0"},
+      {{"kvd-diag", "--port"}, false, false, nullptr},
+      {{"kvd-diag", "--unknown"}, false, false, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args.join(QLatin1Char(' ')).toStdString());
+    ProgramCommandLine line;
+    EXPECT_EQ(line.Parser().parse(c.args), c.parses);
+    if (!c.parses) continue;
+    EXPECT_EQ(line.Demo(), c.demo);
+    EXPECT_EQ(line.HasPort(), c.port != nullptr);
+    if (c.port) {
+      EXPECT_EQ(line.Port(), QString::fromUtf8(c.port));
+    }
+  }
+}
+
+TEST(ProgramIconTest, DrawsTheTraceOnTheDarkPaneAtEverySize) {
+  for (int size : {16, 32, 48, 256}) {
+    SCOPED_TRACE(size);
+    const QImage icon = DrawProgramIcon(size);
+    ASSERT_EQ(icon.size(), QSize(size, size));
+    // The corners stay transparent (the pane has round corners).
+    EXPECT_EQ(qAlpha(icon.pixel(0, 0)), 0);
+    EXPECT_EQ(qAlpha(icon.pixel(size - 1, size - 1)), 0);
+    // The middle of the pane is opaque; some pixels carry the yellow trace and the green bits.
+    EXPECT_EQ(qAlpha(icon.pixel(size / 2, size * 40 / 64)), 255);
+    int yellow = 0, green = 0;
+    for (int y = 0; y < size; ++y) {
+      for (int x = 0; x < size; ++x) {
+        const QColor c = QColor::fromRgba(icon.pixel(x, y));
+        if (c.red() > 200 && c.green() > 150 && c.blue() < 120) ++yellow;
+        if (c.green() > 180 && c.red() < 120 && c.blue() < 170) ++green;
+      }
+    }
+    EXPECT_GT(yellow, size * size / 200);
+    EXPECT_GT(green, size * size / 200);
+  }
+  // Sizes outside what a desktop uses are clamped, not a crash or a huge allocation.
+  EXPECT_EQ(DrawProgramIcon(0).size(), QSize(8, 8));
+  EXPECT_EQ(DrawProgramIcon(-5).size(), QSize(8, 8));
+  EXPECT_EQ(DrawProgramIcon(1 << 30).size(), QSize(1024, 1024));
+  EXPECT_FALSE(ProgramIcon().isNull());
+}
+
+}  // namespace
+}  // namespace kvd
