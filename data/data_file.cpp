@@ -9,6 +9,7 @@
 #include <fstream>
 #include <random>
 #include <system_error>
+#include <vector>
 
 namespace kvd {
 
@@ -56,53 +57,75 @@ size_t ReadSome(std::ifstream& in, uint8_t* to, size_t n) {
   return static_cast<size_t>(in.gcount());
 }
 
-// Opens a data file and reads its head; throws the open or incompatible-format message.
-// Returns the file size.
-uintmax_t OpenHead(const fs::path& file, std::ifstream& in, uint8_t (&head)[kDataFileHeadSize]) {
+// The first `limit` bytes of a plain file (fewer on a short read: whatever arrived is used),
+// and the file's size. Throws the open message when the file cannot be read.
+std::vector<uint8_t> ReadFileBytes(const fs::path& file, uintmax_t limit, uintmax_t& size) {
   std::error_code ec;
   // Only a plain file: a folder cannot be read, and a pipe or device could block forever.
   if (!fs::is_regular_file(file, ec)) throw DataFileError(FileMessage(kMsgFileOpenFailed, file));
-  in.open(file, std::ios::binary);
+  std::ifstream in(file, std::ios::binary);
   if (!in.is_open()) throw DataFileError(FileMessage(kMsgFileOpenFailed, file));
   in.seekg(0, std::ios::end);
   const std::streamoff end = in.tellg();
   in.seekg(0, std::ios::beg);
   if (end < 0 || !in) throw DataFileError(FileMessage(kMsgFileOpenFailed, file));
-  // A file shorter than the head is not a data file, whatever its first bytes say.
-  if (end < kDataFileHeadSize || ReadSome(in, head, kDataFileHeadSize) != kDataFileHeadSize)
-    throw DataFileError(FileMessage(kMsgFileIncompatible, file));
-  return static_cast<uintmax_t>(end);
+  size = static_cast<uintmax_t>(end);
+  std::vector<uint8_t> bytes(static_cast<size_t>(std::min(size, limit)));
+  bytes.resize(ReadSome(in, bytes.data(), bytes.size()));
+  return bytes;
 }
+
+// A file shorter than the head is not a data file, whatever its first bytes say.
+void CheckHead(std::span<const uint8_t> bytes, const fs::path& file) {
+  if (bytes.size() < static_cast<size_t>(kDataFileHeadSize))
+    throw DataFileError(FileMessage(kMsgFileIncompatible, file));
+}
+
+// The most of a data file the store can take: the head and a full store of records.
+constexpr uintmax_t kLargestUsefulFile =
+    uintmax_t{kDataFileHeadSize} + uintmax_t{kHistoryCapacity} * kRecordSize;
 
 }  // namespace
 
-int32_t ReadDataFileFamily(const fs::path& file) {
-  std::ifstream in;
-  uint8_t head[kDataFileHeadSize];
-  OpenHead(file, in, head);
-  const int32_t family = FamilyOfSignature(head);
+int32_t DataFileFamilyOfBytes(std::span<const uint8_t> bytes, const fs::path& file) {
+  CheckHead(bytes, file);
+  const int32_t family = FamilyOfSignature(bytes.data());
   if (family < 0) throw DataFileError(FileMessage(kMsgFileIncompatible, file));
   return family;
 }
 
-DataFileInfo ReadDataFile(const fs::path& file, HistoryStore& store) {
-  std::ifstream in;
-  uint8_t head[kDataFileHeadSize];
-  const uintmax_t size = OpenHead(file, in, head);
-  if (std::memcmp(head, kDataFileSignature.data(), kSignatureSize) != 0)
+int32_t ReadDataFileFamily(const fs::path& file) {
+  uintmax_t size = 0;
+  return DataFileFamilyOfBytes(ReadFileBytes(file, kDataFileHeadSize, size), file);
+}
+
+DataFileInfo ReadDataFileBytes(std::span<const uint8_t> bytes, HistoryStore& store,
+                               const fs::path& file) {
+  CheckHead(bytes, file);
+  if (std::memcmp(bytes.data(), kDataFileSignature.data(), kSignatureSize) != 0)
     throw DataFileError(FileMessage(kMsgFileIncompatible, file));
 
   DataFileInfo info;
-  const uintmax_t body = size - kDataFileHeadSize;
+  const size_t body = bytes.size() - kDataFileHeadSize;
   info.FileRecords = static_cast<int64_t>(body / kRecordSize);
   info.PartialRecord = body % kRecordSize != 0;
   info.Truncated = info.FileRecords > kHistoryCapacity;
-  const int64_t wanted = std::min<int64_t>(info.FileRecords, kHistoryCapacity);
-  // The records go straight into the store; a short read uses what arrived.
-  const size_t got =
-      ReadSome(in, store.WritableRecords(), static_cast<size_t>(wanted) * kRecordSize);
-  info.Records = static_cast<int32_t>(got / kRecordSize);
-  store.Load(info.Records);
+  info.Records = static_cast<int32_t>(std::min<int64_t>(info.FileRecords, kHistoryCapacity));
+  store.Load(bytes.data() + kDataFileHeadSize, info.Records);
+  return info;
+}
+
+DataFileInfo ReadDataFile(const fs::path& file, HistoryStore& store) {
+  // Only what the store can take is read; the file's size still tells what it holds.
+  uintmax_t size = 0;
+  const std::vector<uint8_t> bytes = ReadFileBytes(file, kLargestUsefulFile, size);
+  DataFileInfo info = ReadDataFileBytes(bytes, store, file);
+  if (size > bytes.size() && bytes.size() == kLargestUsefulFile) {
+    const uintmax_t body = size - kDataFileHeadSize;
+    info.FileRecords = static_cast<int64_t>(body / kRecordSize);
+    info.PartialRecord = body % kRecordSize != 0;
+    info.Truncated = info.FileRecords > kHistoryCapacity;
+  }
   return info;
 }
 

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -51,6 +52,8 @@ int32_t FamilyOfSignature(const uint8_t* head8);
 // the open message when the file cannot be read and with the incompatible-format
 // message when it is shorter than the head or its signature is unknown.
 int32_t ReadDataFileFamily(const std::filesystem::path& file);
+// The same check on the bytes of a file already in memory; file only names it in messages.
+int32_t DataFileFamilyOfBytes(std::span<const uint8_t> bytes, const std::filesystem::path& file);
 
 // What a successful open found.
 struct DataFileInfo {
@@ -66,6 +69,10 @@ struct DataFileInfo {
 // store untouched when the file cannot be opened, is shorter than the head or has
 // another signature.
 DataFileInfo ReadDataFile(const std::filesystem::path& file, HistoryStore& store);
+// The reader proper, on the bytes of a whole data file in memory (file only names it in the
+// messages); ReadDataFile reads the file and hands its bytes here.
+DataFileInfo ReadDataFileBytes(std::span<const uint8_t> bytes, HistoryStore& store,
+                               const std::filesystem::path& file);
 
 // Writes the records of range (clamped to the history) as a data file: the head, then
 // the records unchanged. The file is written beside the target under a temporary name

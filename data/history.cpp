@@ -5,14 +5,82 @@
 #include <cstring>
 #include <new>
 
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define KVD_HISTORY_POISON 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) && !defined(KVD_HISTORY_POISON)
+#define KVD_HISTORY_POISON 1
+#endif
+#ifdef KVD_HISTORY_POISON
+#include <sanitizer/asan_interface.h>
+#endif
+
 namespace kvd {
+
+// The block is one mapping that AddressSanitizer does not watch by itself. Under the sanitizer
+// the bytes past the last record are poisoned, so that a read past the history is caught
+// instead of quietly returning an old record; appends unpoison the slot they fill.
+bool HistoryBlockPoisoned() {
+#ifdef KVD_HISTORY_POISON
+  return true;
+#else
+  return false;
+#endif
+}
+
+namespace {
+
+[[maybe_unused]] void Poison(uint8_t* from, size_t bytes) {
+#ifdef KVD_HISTORY_POISON
+  ASAN_POISON_MEMORY_REGION(from, bytes);
+#else
+  (void)from;
+  (void)bytes;
+#endif
+}
+
+void Unpoison(uint8_t* from, size_t bytes) {
+#ifdef KVD_HISTORY_POISON
+  ASAN_UNPOISON_MEMORY_REGION(from, bytes);
+#else
+  (void)from;
+  (void)bytes;
+#endif
+}
+
+}  // namespace
+
+void HistoryStore::PoisonPastRecords() {
+  // Only the part that was unpoisoned since the last time needs it again.
+  const size_t used = static_cast<size_t>(recordCount_) * kRecordSize;
+  if (unpoisonedEnd_ > used) Poison(base_ + used, unpoisonedEnd_ - used);
+  unpoisonedEnd_ = used;
+}
+
+void HistoryStore::UnpoisonUpTo(size_t end) {
+  const size_t from = std::min(unpoisonedEnd_, end);
+  Unpoison(base_ + from, end - from);
+  unpoisonedEnd_ = std::max(unpoisonedEnd_, end);
+}
+
+uint8_t* HistoryStore::WritableRecords() {
+  // The caller fills records before Load(n), which poisons what lies past them again.
+  UnpoisonUpTo(kHistoryBlockBytes);
+  return base_;
+}
 
 HistoryStore::HistoryStore(Clock& clock) : clock_(clock) {
   base_ = MapHistoryBlock(kHistoryBlockBytes);
   if (base_ == nullptr) throw std::bad_alloc();
+  unpoisonedEnd_ = kHistoryBlockBytes;
+  PoisonPastRecords();
 }
 
 HistoryStore::~HistoryStore() {
+  // A later mapping at the same address must not inherit the poison.
+  Unpoison(base_, kHistoryBlockBytes);
   UnmapHistoryBlock(base_, kHistoryBlockBytes);
 }
 
@@ -32,6 +100,7 @@ bool HistoryStore::Append(const uint8_t* dataBlock) {
     startTick_ = now;
   }
   uint8_t* slot = base_ + static_cast<size_t>(recordCount_) * kRecordSize;
+  UnpoisonUpTo(static_cast<size_t>(recordCount_ + 1) * kRecordSize);
   StoreLE32(slot, now - startTick_);
   std::memcpy(slot + kRecordPayloadOffset, dataBlock + 2, kRecordPayloadSize);
   const int32_t index = recordCount_++;
@@ -42,11 +111,13 @@ bool HistoryStore::Append(const uint8_t* dataBlock) {
 void HistoryStore::Reset() {
   recordCount_ = 0;
   fullReported_ = false;
+  PoisonPastRecords();
 }
 
 void HistoryStore::Load(int32_t n) {
   Reset();
   recordCount_ = std::clamp(n, 0, kHistoryCapacity);
+  UnpoisonUpTo(static_cast<size_t>(recordCount_) * kRecordSize);
   // Old marks beyond the loaded records would come back on later appends: drop them.
   if (selectionStart_ >= recordCount_) ClearMarkBit(selectionStart_, kMarkStartBit);
   if (selectionEnd_ >= recordCount_) ClearMarkBit(selectionEnd_, kMarkEndBit);
@@ -77,7 +148,10 @@ void HistoryStore::Load(int32_t n) {
 
 void HistoryStore::Load(const uint8_t* records, int32_t n) {
   n = records == nullptr ? 0 : std::clamp(n, 0, kHistoryCapacity);
-  if (n > 0) std::memmove(base_, records, static_cast<size_t>(n) * kRecordSize);
+  if (n > 0) {
+    UnpoisonUpTo(static_cast<size_t>(n) * kRecordSize);
+    std::memmove(base_, records, static_cast<size_t>(n) * kRecordSize);
+  }
   Load(n);
 }
 
@@ -89,7 +163,12 @@ const HistoryRecord* HistoryStore::RecordAt(int32_t index) const {
 void HistoryStore::ClearMarkBit(int32_t index, uint32_t bit) {
   if (index < 0 || index >= kHistoryCapacity) return;
   uint8_t* r = base_ + static_cast<size_t>(index) * kRecordSize;
+  // A mark may stay on a slot past the history (after Reset): its bit is cleared there too,
+  // so that a later append into that slot does not bring it back.
+  const bool past = index >= recordCount_;
+  if (past) UnpoisonUpTo(static_cast<size_t>(index + 1) * kRecordSize);
   StoreLE32(r + 4, LoadLE32(r + 4) & ~bit);
+  if (past) PoisonPastRecords();
 }
 
 bool HistoryStore::SetMark(int32_t& mark, uint32_t bit, int32_t index) {

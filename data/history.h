@@ -112,9 +112,9 @@ class HistoryStore {
   // beyond the history still holds old bytes and must not be read as data.
   const HistoryRecord* RecordAt(int32_t index) const;
 
-  // The start of the block, for the data-file reader to fill before Load(n); room for
+  // The start of the block, for a reader to fill before Load(n); room for
   // kHistoryCapacity records.
-  uint8_t* WritableRecords() { return base_; }
+  uint8_t* WritableRecords();
   const uint8_t* RecordBytes() const { return base_; }
 
   // Marks. An index outside 0..RecordCount-1 is ignored (returns false). Setting a
@@ -137,6 +137,9 @@ class HistoryStore {
 
  private:
   bool SetMark(int32_t& mark, uint32_t bit, int32_t index);
+  // Under AddressSanitizer: the bytes past the last record are poisoned (no-op otherwise).
+  void PoisonPastRecords();
+  void UnpoisonUpTo(size_t end);
   void ClearMarkBit(int32_t index, uint32_t bit);
 
   Clock& clock_;
@@ -145,11 +148,16 @@ class HistoryStore {
   bool started_ = false;
   uint32_t startTick_ = 0;
   bool fullReported_ = false;
+  size_t unpoisonedEnd_ = 0;  // bytes from the start that may be unpoisoned
   int32_t selectionStart_ = -1;
   int32_t selectionEnd_ = -1;
   AppendCallback onAppend_;
   FullCallback onFull_;
 };
+
+// Whether this build poisons the bytes past the last record (AddressSanitizer builds), so
+// that reading them is caught.
+bool HistoryBlockPoisoned();
 
 // The platform's zero-filled anonymous mapping (history_posix.cpp / history_win32.cpp).
 uint8_t* MapHistoryBlock(size_t bytes);

@@ -8,6 +8,7 @@
 #include "data/cp1251.h"
 #include "data/data_file.h"
 #include "ecu/ecu_ui.h"
+#include "ecu/poll_hold.h"
 #include "link/kwp.h"
 #include "session/diag_session.h"
 
@@ -66,6 +67,13 @@ void WriteLearnFile(const std::filesystem::path& file, const LearnTable& table, 
   if (!ok) throw DataFileError(FileMessage(kMsgFileCreateFailed, file));
 }
 
+bool LearnBlockOfAnswer(std::span<const uint8_t> answer,
+                        std::span<uint8_t, kLearnBlockSize> block) {
+  if (answer.size() < kLearnBlockSize + 1 || answer[0] != kReadMemoryAnswer) return false;
+  std::copy_n(answer.begin() + 1, kLearnBlockSize, block.begin());
+  return true;
+}
+
 int32_t ReadLearnBank(DiagSession& session, int32_t bank, LearnTable& table) {
   KwpLink& link = session.Link();
   const uint16_t base = LearnBankBase(bank);
@@ -78,15 +86,13 @@ int32_t ReadLearnBank(DiagSession& session, int32_t bank, LearnTable& table) {
         link.KwpRetry(KwpRequest{kReadMemoryByAddress, 0x00, static_cast<uint8_t>(address >> 8),
                                  static_cast<uint8_t>(address & 0xFF), kLearnBlockSize});
     if (result != kKwpPositive) break;
-    // A short answer would leave the previous answer's bytes in the buffer: it does not
-    // count as the block.
-    if (link.ResponseDataLength < kLearnBlockSize + 1 ||
-        link.ResponseBuffer[0] != kReadMemoryAnswer) {
+    // A short answer does not count as the block.
+    const std::span<uint8_t, kLearnBlockSize> to(read.data() + block * kLearnBlockSize,
+                                                 kLearnBlockSize);
+    if (!LearnBlockOfAnswer(LastAnswer(link), to)) {
       result = kKwpUnexpected;
       break;
     }
-    std::copy_n(link.ResponseBuffer.begin() + 1, kLearnBlockSize,
-                read.begin() + block * kLearnBlockSize);
   }
   session.PollEnabled = true;
   if (result == kKwpPositive) table = read;

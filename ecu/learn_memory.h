@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <span>
 #include <string>
 
 namespace kvd {
@@ -46,6 +47,11 @@ std::string LearnTableText(const LearnTable& table, char separator, const char* 
 // Writes the table as the window saves it: Windows-1251, CR LF, through a temporary file
 // renamed over the target. Throws DataFileError with "Ошибка при создании файла %s".
 void WriteLearnFile(const std::filesystem::path& file, const LearnTable& table, char separator);
+
+// The 64 bytes of one block from a ReadMemoryByAddress answer (message bytes, service byte
+// first: 63, then the memory). False, with block unchanged, for any other service byte or an
+// answer that does not hold the 64 bytes.
+bool LearnBlockOfAnswer(std::span<const uint8_t> answer, std::span<uint8_t, kLearnBlockSize> block);
 
 // Reads one bank with four ReadMemoryByAddress requests (23 00 hi lo 40), holding the poll
 // cycle meanwhile. Returns 0 with the bank in `table`, or the failing block's result: the

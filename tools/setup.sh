@@ -7,7 +7,8 @@
 #   tools/setup.sh test                    build, then run every test, also under the sanitizers
 #   tools/setup.sh package                 build for /usr in build-deb/, then make the Debian package
 #
-# Environment: KVD_SANITIZE=0 skips the sanitizer pass of "test"; KVD_JOBS sets build jobs.
+# Environment: KVD_SANITIZE=0 skips the sanitizer pass of "test"; KVD_FUZZ=0 skips its short
+# fuzzing pass (never skipped when CI=true); KVD_JOBS sets build jobs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -18,7 +19,8 @@ packages=(build-essential cmake ninja-build pkg-config git ccache
           libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev libxtst-dev
           qt6-base-dev qt6-base-dev-tools libgl-dev
           xvfb xauth fonts-dejavu-core
-          help2man desktop-file-utils dpkg-dev file)
+          help2man desktop-file-utils dpkg-dev file
+          clang libclang-rt-14-dev)
 
 missing=()
 for p in "${packages[@]}"; do
@@ -72,6 +74,10 @@ case "$mode" in
     fi
     echo "== All tests =="
     ctest --test-dir build --output-on-failure -j "$jobs"
+    if [ "${CI:-}" = true ] || [ "${KVD_FUZZ:-1}" != 0 ]; then
+      echo "== Fuzz targets, 20 s each =="
+      tools/fuzz.sh 20
+    fi
     ;;
   package)
     build build-deb -DCMAKE_INSTALL_PREFIX=/usr -DKVD_BUILD_TESTS=OFF -DKVD_BUILD_BENCH=OFF

@@ -25,7 +25,8 @@ TEST_F(HistoryTest, StartsEmptyAndZeroFilled) {
   EXPECT_EQ(store.SelectionStart(), -1);
   EXPECT_EQ(store.SelectionEnd(), -1);
   const uint8_t* b = store.RecordBytes();
-  for (size_t i : {size_t{0}, size_t{12345}, kHistoryBlockBytes - 1}) EXPECT_EQ(b[i], 0) << i;
+  for (size_t i : {size_t{0}, size_t{12345}, kHistoryBlockBytes - 1})
+    EXPECT_EQ(kvdtest::PeekBlock(b, i), 0) << i;
 }
 
 TEST_F(HistoryTest, AppendStampsTimeAndCopiesPayloadBytes) {
@@ -82,8 +83,8 @@ TEST_F(HistoryTest, ResetKeepsTheTimeOriginAndOverwritesFromZero) {
   store.Append(a.data());
   store.Reset();
   EXPECT_EQ(store.RecordCount(), 0);
-  EXPECT_EQ(store.RecordAt(0), nullptr);  // old bytes are not data any more
-  EXPECT_EQ(store.RecordBytes()[16], 1);  // ... but still lie in the block
+  EXPECT_EQ(store.RecordAt(0), nullptr);                      // old bytes are not data any more
+  EXPECT_EQ(kvdtest::PeekBlock(store.RecordBytes(), 16), 1);  // ... but still lie in the block
   clock.AdvanceMs(500);
   store.Append(b.data());
   EXPECT_EQ(store.RecordCount(), 1);
@@ -204,7 +205,7 @@ TEST_F(HistoryTest, FullStoreStopsRecordingTellsOnceAndKeepsItsRecords) {
   EXPECT_EQ(store.RecordAt(kHistoryCapacity), nullptr);
   // Nothing was written into the 32 spare bytes at the end of the block.
   for (size_t i = size_t{kHistoryCapacity} * kRecordSize; i < kHistoryBlockBytes; ++i)
-    ASSERT_EQ(store.RecordBytes()[i], 0) << i;
+    ASSERT_EQ(kvdtest::PeekBlock(store.RecordBytes(), i), 0) << i;
   store.Reset();
   EXPECT_TRUE(store.Append(b.data()));
   store.Load(kHistoryCapacity);
@@ -228,6 +229,47 @@ TEST(HistoryRecordLayout, FieldsAreLittleEndianAtFixedOffsets) {
   EXPECT_EQ(ClampRange({2, 100}, 5), (RecordRange{2, 3}));
   EXPECT_EQ(ClampRange({7, 1}, 5), (RecordRange{5, 0}));
   EXPECT_EQ(ClampRange({1, -4}, 5), (RecordRange{1, 0}));
+}
+
+// Reads one byte so that the compiler cannot drop the read.
+uint8_t Touch(const uint8_t* p) {
+  return *static_cast<const volatile uint8_t*>(p);
+}
+
+// In sanitizer builds the bytes past the last record are poisoned: a read past the history
+// (an index one too far, a stale slot after Reset or Load) is caught where it happens.
+TEST(HistoryPoisonDeathTest, AReadPastTheLastRecordIsCaught) {
+  if (!HistoryBlockPoisoned()) GTEST_SKIP() << "only AddressSanitizer builds poison the block";
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  VirtualClock clock;
+  HistoryStore store(clock);
+  const uint8_t* block = store.RecordBytes();
+  auto b = Block({{35, 0x5A}});
+  EXPECT_DEATH(Touch(block), "use-after-poison");
+  for (int i = 0; i < 3; ++i) store.Append(b.data());
+  EXPECT_EQ(Touch(block + 3 * kRecordSize - 3), 0x5A);  // last payload byte of record 2
+  EXPECT_DEATH(Touch(block + 3 * kRecordSize), "use-after-poison");
+  EXPECT_DEATH(Touch(block + kHistoryBlockBytes - 1), "use-after-poison");
+
+  // Marks left past the history by Reset are still cleared without a false alarm.
+  store.SetStartMark(2);
+  store.Reset();
+  EXPECT_DEATH(Touch(block), "use-after-poison");
+  store.CancelSelection();
+  EXPECT_EQ(kvdtest::PeekBlock(block, 2 * kRecordSize + 4), 0);
+
+  std::vector<uint8_t> two(2 * kRecordSize, 0x11);
+  store.Load(two.data(), 2);
+  EXPECT_EQ(Touch(block + 2 * kRecordSize - 1), 0x11);
+  EXPECT_DEATH(Touch(block + 2 * kRecordSize), "use-after-poison");
+  // A reader filling the block directly may write anywhere until it loads.
+  uint8_t* writable = store.WritableRecords();
+  writable[4 * kRecordSize - 1] = 0x22;
+  writable[5 * kRecordSize] = 0x33;
+  store.Load(4);
+  EXPECT_EQ(Touch(block + 4 * kRecordSize - 1), 0x22);
+  EXPECT_DEATH(Touch(block + 4 * kRecordSize), "use-after-poison");
+  EXPECT_DEATH(Touch(block + 5 * kRecordSize), "use-after-poison");
 }
 
 }  // namespace

@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <filesystem>
 #include <sstream>
+#include <vector>
 
 #include "data/data_file.h"
 #include "data/test_util.h"
@@ -92,6 +94,34 @@ TEST(WriteLearnFile, WindowsTextReplacingTheTargetOrAClearError) {
     EXPECT_EQ(std::string(e.what()), "Ошибка при создании файла " + PathText(missing));
   }
   EXPECT_FALSE(std::filesystem::exists(missing));
+}
+
+TEST(LearnBlockOfAnswer, TakesOnlyAWholeBlockOfTheRightService) {
+  std::vector<uint8_t> good(65);
+  good[0] = 0x63;
+  for (size_t i = 1; i < good.size(); ++i) good[i] = static_cast<uint8_t>(i);
+  std::vector<uint8_t> longer = good;
+  longer.push_back(0xEE);
+  std::vector<uint8_t> shortAnswer(good.begin(), good.end() - 1);
+  std::vector<uint8_t> wrongService = good;
+  wrongService[0] = 0x61;
+  const std::vector<uint8_t> refusal = {0x7F, 0x23, 0x31};
+  const std::vector<uint8_t> empty;
+  struct Case {
+    const char* name;
+    const std::vector<uint8_t>& answer;
+    bool taken;
+  };
+  const Case cases[] = {{"good", good, true},          {"longer", longer, true},
+                        {"short", shortAnswer, false}, {"wrong service", wrongService, false},
+                        {"refusal", refusal, false},   {"empty", empty, false}};
+  for (const Case& c : cases) {
+    std::array<uint8_t, kLearnBlockSize> block;
+    block.fill(0xAA);
+    EXPECT_EQ(LearnBlockOfAnswer(c.answer, block), c.taken) << c.name;
+    for (size_t i = 0; i < block.size(); ++i)
+      ASSERT_EQ(block[i], c.taken ? i + 1 : 0xAA) << c.name << " byte " << i;
+  }
 }
 
 TEST(LearnCaption, NamesTheBank) {
