@@ -18,7 +18,8 @@ namespace kvd {
 // no break, so the server paces the line itself: each byte the tester writes counts as
 // received one byte time (10400 baud) after the previous one, its echo goes back at that
 // moment, and the ECU's answers leave byte by byte at the same rate. The ECU takes a
-// StartCommunication after an idle line as the wake-up.
+// StartCommunication after an idle line as the wake-up. The line counts as opened when a tester
+// opens the pseudo-terminal (where the system tells; else, and on a device, when serving starts).
 class EcuLineServer {
  public:
   EcuLineServer(VirtualEcu& ecu, Clock& clock, bool echo = true);
@@ -61,6 +62,7 @@ class EcuLineServer {
   bool pty_ = false;
   int fd_ = -1;           // master of the pseudo-terminal, or the device
   int slaveFd_ = -1;      // kept open while serving a pseudo-terminal
+  int openWatchFd_ = -1;  // tells when a tester opens the pseudo-terminal (-1: not known)
   void* port_ = nullptr;  // the COM port's HANDLE on Windows
   std::string testerPath_;
   uint64_t wireFreeUs_ = 0;

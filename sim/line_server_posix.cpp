@@ -13,6 +13,10 @@
 #include "link/termios2_posix.h"
 #include "sim/line_server.h"
 
+#ifdef __linux__
+#include <sys/inotify.h>
+#endif
+
 namespace kvd {
 
 namespace {
@@ -26,11 +30,48 @@ EcuLineServer::~EcuLineServer() {
 }
 
 void EcuLineServer::Close() {
+  if (openWatchFd_ >= 0) close(openWatchFd_);
   if (slaveFd_ >= 0) close(slaveFd_);
   if (fd_ >= 0) close(fd_);
+  openWatchFd_ = -1;
   slaveFd_ = -1;
   fd_ = -1;
 }
+
+namespace {
+
+// A descriptor that becomes readable whenever somebody opens the file at path, or -1 where the
+// system cannot tell.
+int WatchOpens([[maybe_unused]] const std::string& path) {
+#ifdef __linux__
+  const int fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  if (fd < 0) return -1;
+  if (inotify_add_watch(fd, path.c_str(), IN_OPEN) < 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+#else
+  return -1;
+#endif
+}
+
+// Reads the pending events of WatchOpens; true when there was at least one.
+bool TakeOpens(int fd) {
+  bool any = false;
+  alignas(8) char buf[1024];
+  for (;;) {
+    const ssize_t n = read(fd, buf, sizeof buf);
+    if (n > 0) {
+      any = true;
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    return any;
+  }
+}
+
+}  // namespace
 
 bool EcuLineServer::OpenPseudoTerminal(std::string& error) {
   Close();
@@ -62,6 +103,8 @@ bool EcuLineServer::OpenPseudoTerminal(std::string& error) {
   fd_ = master;
   slaveFd_ = slave;
   pty_ = true;
+  // Our own open of the slave lies before the watch: only testers' opens are seen.
+  openWatchFd_ = WatchOpens(testerPath_);
   return true;
 }
 
@@ -107,26 +150,36 @@ int EcuLineServer::Run(const std::atomic<bool>& stop, std::string& error) {
     error = "nothing to serve: no line open";
     return 1;
   }
-  ecu_.LineOpened(clock_.MicrosNow());
-  Collect();
+  // Without a way to see a tester open the line, the line counts as opened now.
+  if (openWatchFd_ < 0) {
+    ecu_.LineOpened(clock_.MicrosNow());
+    Collect();
+  }
   uint8_t buf[512];
   while (!stop.load()) {
     if (hook_) hook_();
     uint64_t now = clock_.MicrosNow();
+    if (openWatchFd_ >= 0 && TakeOpens(openWatchFd_)) {
+      // A tester opened the pseudo-terminal: whatever it finds there starts now.
+      ecu_.LineOpened(now);
+    }
+    ecu_.Advance(now);
+    Collect();
     Flush(now);
     int timeoutMs = 100;
     if (!out_.empty()) {
       const uint64_t wait = out_.front().atUs > now ? out_.front().atUs - now : 0;
       timeoutMs = static_cast<int>(std::min<uint64_t>(100, (wait + 999) / 1000));
     }
-    pollfd p{fd_, POLLIN, 0};
-    const int r = poll(&p, 1, timeoutMs);
+    pollfd fds[2] = {{fd_, POLLIN, 0}, {openWatchFd_, POLLIN, 0}};
+    const int r = poll(fds, openWatchFd_ >= 0 ? 2 : 1, timeoutMs);
+    const pollfd& p = fds[0];
     if (r < 0) {
       if (errno == EINTR) continue;
       error = ErrnoText("poll");
       return 1;
     }
-    if (r == 0) {
+    if (r == 0 || (p.revents == 0 && fds[1].revents != 0)) {
       // A tester that set exclusive use and closed again would lock the next one out while
       // the slave stays open here; its own lock on the open file still guards it.
       if (pty_) ioctl(slaveFd_, TIOCNXCL);
