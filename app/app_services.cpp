@@ -2,9 +2,11 @@
 #include "app/app_services.h"
 
 #include <QEventLoop>
+#include <filesystem>
 #include <new>
 
 #include "app/splash.h"
+#include "link/frame_trace.h"
 #include "link/kwp.h"
 #include "link/system_port.h"
 #include "sim/virtual_ecu.h"
@@ -42,8 +44,24 @@ KwpLink& AppServices::LinkFor(const PortChoice& port) {
       port_ = MakeSystemSerialPort();
     }
     link_ = std::make_unique<KwpLink>(*port_, clock_);
+    if (trace_) {
+      trace_->Comment(port.kind == PortChoice::Kind::Virtual ? std::string("port: the virtual ECU")
+                      : port.kind == PortChoice::Kind::Device
+                          ? "port: " + port.device.toStdString()
+                          : "port: COM" + std::to_string(port.number));
+      link_->SetTrace(trace_.get());
+    }
   }
   return *link_;
+}
+
+bool AppServices::StartTrace(const QString& file, QString& error) {
+  std::string reason;
+  trace_ = FrameTrace::OpenFile(std::filesystem::path(file.toStdU16String()), clock_, "kvd-diag",
+                                reason);
+  if (!trace_) error = QString::fromStdString(reason);
+  if (trace_ && link_) link_->SetTrace(trace_.get());
+  return trace_ != nullptr;
 }
 
 QString AppServices::AskImportFile(QWidget* parent) {

@@ -12,6 +12,7 @@
 
 namespace kvd {
 
+class FrameTrace;
 class KwpLink;
 class SerialPort;
 class VirtualEcu;
@@ -32,6 +33,10 @@ class AppServices : public LauncherServices {
   void ShowSettings(QWidget* parent) override;
   void ClosePort() override;
 
+  // Writes the frame trace of the link to file from now on (--trace). False, with the reason in
+  // error, when the file cannot be created.
+  bool StartTrace(const QString& file, QString& error);
+
   // The diagnostic window while it is open (for the demo's screenshots), else null.
   TFormDiagJ5E2* OpenWindow() const { return window_; }
 
@@ -43,6 +48,7 @@ class AppServices : public LauncherServices {
   QString iniPath_;
   RealClock clock_;
   std::unique_ptr<VirtualEcu> ecu_;
+  std::unique_ptr<FrameTrace> trace_;  // outlives the link that writes to it
   std::unique_ptr<SerialPort> port_;
   std::unique_ptr<KwpLink> link_;
   TFormDiagJ5E2* window_ = nullptr;

@@ -22,7 +22,11 @@ ProgramCommandLine::ProgramCommandLine()
             QStringLiteral("Run on the built-in virtual ECU and start at once.")),
       port_(QStringLiteral("port"),
             QStringLiteral("COM port number or device path; skips the prompt."),
-            QStringLiteral("N|PATH")) {
+            QStringLiteral("N|PATH")),
+      trace_(QStringLiteral("trace"),
+             QStringLiteral("Write every frame of the K-line, breaks, time-outs and result codes "
+                            "to FILE, one line each, as they happen."),
+             QStringLiteral("FILE")) {
   parser_.setApplicationDescription(QStringLiteral(
       "K-line diagnostics of J5E2 engine ECUs: live data as seven graph panes, recordings,\n"
       "trouble codes, identification and actuator tests over a KKL adapter.\n"
@@ -31,6 +35,7 @@ ProgramCommandLine::ProgramCommandLine()
   parser_.addVersionOption();
   parser_.addOption(demo_);
   parser_.addOption(port_);
+  parser_.addOption(trace_);
 }
 
 std::optional<InfoAnswer> AnswerInfoRequest(const QStringList& args) {

@@ -23,11 +23,15 @@ class ProgramCommandLine {
   bool Demo() const { return parser_.isSet(demo_); }
   bool HasPort() const { return parser_.isSet(port_); }
   QString Port() const { return parser_.value(port_); }
+  // --trace FILE: the frame trace of the K-line.
+  bool HasTrace() const { return parser_.isSet(trace_); }
+  QString Trace() const { return parser_.value(trace_); }
 
  private:
   QCommandLineParser parser_;
   QCommandLineOption demo_;
   QCommandLineOption port_;
+  QCommandLineOption trace_;
 };
 
 // What to print, and the exit code, when the arguments (program name first) ask for help or the

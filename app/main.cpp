@@ -42,6 +42,14 @@ int main(int argc, char** argv) {
 
   kvd::AppServices services(kvd::UserSettings::OpenDefault(),
                             kvd::IniPathForProgram(QCoreApplication::applicationDirPath()));
+  if (commandLine.HasTrace()) {
+    QString error;
+    if (!services.StartTrace(commandLine.Trace(), error)) {
+      std::fprintf(stderr, "kvd-diag: cannot write the trace %s: %s\n",
+                   qPrintable(commandLine.Trace()), qPrintable(error));
+      return 1;
+    }
+  }
   kvd::TMForm launcher(services, options);
   if (!launcher.FormCreate()) return 0;
   launcher.show();

@@ -202,23 +202,27 @@ std::string FormatElapsed(int32_t elapsedMs, std::string_view longTimeFormat) {
   return ElapsedFormatter(longTimeFormat).Format(elapsedMs);
 }
 
-void AppendExportHeader(std::string& out) {
+void AppendExportHeader(std::string& out, TextEncoding encoding) {
   out += "H:MM:SS.ms\t";
   for (const ExportColumn& c : kColumns) {
-    out += Utf8ToCp1251(c.Name);
+    if (encoding == TextEncoding::kUtf8)
+      out += c.Name;
+    else
+      out += Utf8ToCp1251(c.Name);
     out += '\t';
   }
   out += "\r\n";
 }
 
 void AppendExportLine(std::string& out, const uint8_t* record, const ElapsedFormatter& time,
-                      char separator) {
+                      char separator, TextEncoding encoding) {
   char line[kLineMax];
   char* o = line;
   const size_t timeLength = time.FormatTo(o, static_cast<int32_t>(LoadLE32(record)));
   // A locale's time pattern may carry letters beyond ASCII (UTF-8 here); the file is
   // Windows-1251 throughout. The converted text is never longer than the UTF-8 one.
-  if (std::any_of(o, o + timeLength, [](char ch) { return static_cast<uint8_t>(ch) >= 0x80; })) {
+  if (encoding == TextEncoding::kCp1251 &&
+      std::any_of(o, o + timeLength, [](char ch) { return static_cast<uint8_t>(ch) >= 0x80; })) {
     const std::string cp = Utf8ToCp1251(std::string_view(o, timeLength));
     std::memcpy(o, cp.data(), cp.size());
     o += cp.size();
@@ -245,10 +249,10 @@ std::string BuildText(const uint8_t* records, int32_t n, const TextExportOptions
   const ElapsedFormatter time(options.LongTimeFormat);
   std::string out;
   out.reserve(256 + static_cast<size_t>(n > 0 ? n : 0) * 96);
-  AppendExportHeader(out);
+  AppendExportHeader(out, options.Encoding);
   for (int32_t k = 0; k < n; ++k)
     AppendExportLine(out, records + static_cast<size_t>(k) * kRecordSize, time,
-                     options.DecimalSeparator);
+                     options.DecimalSeparator, options.Encoding);
   return out;
 }
 
@@ -270,10 +274,10 @@ void WriteTextExport(const std::filesystem::path& file, const uint8_t* records, 
   bool ok = out.IsOpen();
   std::string buf;
   buf.reserve(kChunk + kLineMax);
-  AppendExportHeader(buf);
+  AppendExportHeader(buf, options.Encoding);
   for (int32_t k = 0; ok && k < n; ++k) {
     AppendExportLine(buf, records + static_cast<size_t>(k) * kRecordSize, time,
-                     options.DecimalSeparator);
+                     options.DecimalSeparator, options.Encoding);
     if (buf.size() >= kChunk) {
       ok = out.Write(buf.data(), buf.size());
       buf.clear();

@@ -79,18 +79,24 @@ class ElapsedFormatter {
 std::string FormatElapsed(int32_t elapsedMs,
                           std::string_view longTimeFormat = kDefaultLongTimeFormat);
 
+// The character set of the text: Windows-1251 as the program writes it, or UTF-8 (no
+// byte-order mark) for tools that expect it. Everything else stays the same.
+enum class TextEncoding { kCp1251, kUtf8 };
+
 struct TextExportOptions {
   char DecimalSeparator = '.';
   std::string LongTimeFormat = std::string(kDefaultLongTimeFormat);
+  TextEncoding Encoding = TextEncoding::kCp1251;
 };
 
 // Decimal precision (significant digits) of the exported values.
 inline constexpr int kExportPrecision = 6;
 
-// Appends the header line, and the line of one record, to out (Windows-1251 bytes).
-void AppendExportHeader(std::string& out);
+// Appends the header line, and the line of one record, to out (Windows-1251 bytes unless
+// encoding says UTF-8).
+void AppendExportHeader(std::string& out, TextEncoding encoding = TextEncoding::kCp1251);
 void AppendExportLine(std::string& out, const uint8_t* record, const ElapsedFormatter& time,
-                      char separator);
+                      char separator, TextEncoding encoding = TextEncoding::kCp1251);
 
 // The whole text of the records of range (clamped to the history).
 std::string BuildTextExport(const HistoryStore& store, RecordRange range,

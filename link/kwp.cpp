@@ -5,6 +5,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
+
+#include "link/frame_trace.h"
 
 namespace kvd {
 
@@ -100,7 +103,18 @@ size_t KwpLink::BuildFrame(const KwpRequest& request, int32_t headerMode, uint8_
   return pos + 1;
 }
 
-int32_t KwpLink::KwpTransaction(const KwpRequest& requestIn, int32_t headerMode, int32_t delayMs) {
+int32_t KwpLink::KwpTransaction(const KwpRequest& request, int32_t headerMode, int32_t delayMs) {
+  const int32_t result = Transact(request, headerMode, delayMs);
+  if (trace_) trace_->Result(request.ServiceId(), result);
+  return result;
+}
+
+void KwpLink::DiscardRead(uint8_t* scratch) {
+  const int32_t n = port_.ReadBytes(kTimingReadCount, scratch);
+  if (trace_ && n > 0) trace_->Noise(std::span<const uint8_t>(scratch, static_cast<size_t>(n)));
+}
+
+int32_t KwpLink::Transact(const KwpRequest& requestIn, int32_t headerMode, int32_t delayMs) {
   const KwpRequest request = requestIn;
   const uint8_t serviceId = request.ServiceId();
   const bool fastInit = request.Length == 1 && serviceId == kStartCommunication;
@@ -131,13 +145,15 @@ int32_t KwpLink::KwpTransaction(const KwpRequest& requestIn, int32_t headerMode,
       }
       port_.SetReadTimeouts(0, 0, kWakeIdleMs);
       port_.PurgePort();
-      port_.ReadBytes(kTimingReadCount, scratch);
+      DiscardRead(scratch);
       port_.SetReadTimeouts(0, 0, kWakeLowMs);
       port_.PurgePort();
+      if (trace_) trace_->Break(true);
       port_.SetBreak(true);
-      port_.ReadBytes(kTimingReadCount, scratch);
+      DiscardRead(scratch);
       port_.SetBreak(false);
-      port_.ReadBytes(kTimingReadCount, scratch);
+      if (trace_) trace_->Break(false);
+      DiscardRead(scratch);
     }
     const auto restoreTimeouts = [&] {
       port_.SetReadTimeouts(saved.ReadIntervalTimeout, saved.ReadTotalTimeoutMultiplier,
@@ -145,26 +161,45 @@ int32_t KwpLink::KwpTransaction(const KwpRequest& requestIn, int32_t headerMode,
     };
 
     port_.WriteBytes(static_cast<uint32_t>(RequestFrameLength), RequestFrame.data());
+    const std::span<const uint8_t> sent(RequestFrame.data(), RequestFrameLength);
+    if (trace_) trace_->Sent(sent);
 
-    // The echo of every byte sent; its values are not compared.
+    // The echo of every byte sent; its values are not compared (only the trace shows them).
+    std::array<uint8_t, 264> echo;
     for (size_t i = 0; i < RequestFrameLength; ++i) {
-      if (port_.ReadByte() < 0) {
+      const int32_t b = port_.ReadByte();
+      if (b < 0) {
+        if (trace_) {
+          trace_->Timeout("echo (" + std::to_string(i) + " of " +
+                          std::to_string(RequestFrameLength) + " bytes came back)");
+        }
         // Leave the port with the caller's time-outs even when the wake-up found no adapter.
         if (fastInit) restoreTimeouts();
         return kKwpEchoMissing;
       }
+      echo[i] = static_cast<uint8_t>(b);
     }
+    if (trace_) trace_->Echo(sent, std::span<const uint8_t>(echo.data(), RequestFrameLength));
     if (fastInit) {
       port_.SetReadTimeouts(0, 0, kDrainMs);
-      port_.ReadBytes(kTimingReadCount, scratch);
+      DiscardRead(scratch);
       restoreTimeouts();
     }
 
     bool resend = false;
+    // What was received of a frame that stopped short, then the time-out, for the trace.
+    const auto cut = [this](size_t received, const char* what) {
+      if (!trace_) return;
+      trace_->Received(std::span<const uint8_t>(ResponseFrame.data(), received));
+      trace_->Timeout(what);
+    };
     while (!resend) {
       // Receive point.
       const int32_t first = port_.ReadByte();
-      if (first < 0) return kKwpNoResponse;
+      if (first < 0) {
+        cut(0, "response");
+        return kKwpNoResponse;
+      }
       ResponseFrame[0] = static_cast<uint8_t>(first);
       ResponseDataLength = 0;
 
@@ -174,7 +209,10 @@ int32_t KwpLink::KwpTransaction(const KwpRequest& requestIn, int32_t headerMode,
       const uint8_t format = ResponseFrame[0];
       if (format == 0x00) {
         const int32_t length = port_.ReadByte();
-        if (length < 0) return kKwpHeader00Short;
+        if (length < 0) {
+          cut(received, "header");
+          return kKwpHeader00Short;
+        }
         ResponseFrame[received++] = static_cast<uint8_t>(length);
         messageLength = static_cast<uint8_t>(length);
         messageStart = 2;
@@ -184,7 +222,10 @@ int32_t KwpLink::KwpTransaction(const KwpRequest& requestIn, int32_t headerMode,
       } else if (format == 0x80) {
         for (int i = 0; i < 3; ++i) {
           const int32_t b = port_.ReadByte();
-          if (b < 0) return kKwpHeader80Short;
+          if (b < 0) {
+            cut(received, "header");
+            return kKwpHeader80Short;
+          }
           ResponseFrame[received++] = static_cast<uint8_t>(b);
         }
         messageLength = ResponseFrame[3];
@@ -201,9 +242,13 @@ int32_t KwpLink::KwpTransaction(const KwpRequest& requestIn, int32_t headerMode,
       if (total > ResponseFrame.size()) return kKwpBodyShort;
       while (received < total) {
         const int32_t b = port_.ReadByte();
-        if (b < 0) return kKwpBodyShort;
+        if (b < 0) {
+          cut(received, "body");
+          return kKwpBodyShort;
+        }
         ResponseFrame[received++] = static_cast<uint8_t>(b);
       }
+      if (trace_) trace_->Received(std::span<const uint8_t>(ResponseFrame.data(), total));
 
       if (ByteSum(ResponseFrame.data(), total - 1) != ResponseFrame[total - 1]) {
         return kKwpBadChecksum;

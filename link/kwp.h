@@ -13,6 +13,8 @@
 
 namespace kvd {
 
+class FrameTrace;
+
 // A request: Length message bytes, Message[0] being the service identifier.
 struct KwpRequest {
   uint8_t Length = 0;
@@ -69,6 +71,11 @@ class KwpLink {
   static size_t BuildFrame(const KwpRequest& request, int32_t headerMode, uint8_t target,
                            uint8_t* out);
 
+  // Every frame, break, time-out and result from now on also goes to trace (null: none). The
+  // trace must outlive the link or be taken away first.
+  void SetTrace(FrameTrace* trace) { trace_ = trace; }
+  FrameTrace* Trace() const { return trace_; }
+
   SerialPort& Port() { return port_; }
   Clock& GetClock() { return clock_; }
 
@@ -81,9 +88,13 @@ class KwpLink {
 
  private:
   int32_t IoControl(std::initializer_list<uint8_t> message);
+  int32_t Transact(const KwpRequest& request, int32_t headerMode, int32_t delayMs);
+  // A timing read of the wake-up: whatever arrives is thrown away (and traced).
+  void DiscardRead(uint8_t* scratch);
 
   SerialPort& port_;
   Clock& clock_;
+  FrameTrace* trace_ = nullptr;
 };
 
 }  // namespace kvd

@@ -705,6 +705,44 @@ void TfrmGraph::Refill() {
   Redraw();
 }
 
+void TfrmGraph::ShowOverview(const GraphOverview& overview) {
+  ChartSeries& trace = chart_->Series(trace_);
+  ChartSeries& index = chart_->Series(index_);
+  trace.Clear();
+  index.Clear();
+  const size_t n = std::min({overview.X.size(), overview.Y.size(), overview.Records.size()});
+  for (size_t i = 0; i < n; ++i) {
+    trace.Append(overview.X[i], overview.Y[i],
+                 i < overview.Labels.size() ? overview.Labels[i] : QString());
+    index.Append(overview.X[i], overview.Records[i]);
+  }
+  start_point_ = -1;
+  end_point_ = -1;
+  ChartSeriesStyle style = chart_->Style(trace_);
+  style.value_labels_visible = false;
+  style.markers_visible = overview.Markers && ValueType != kValueBitPattern;
+  chart_->SetStyle(trace_, style);
+  if (ValueType != kValueFlag && n > 0) {
+    const double stats[3] = {overview.Min, overview.Max, overview.Average};
+    for (int k = 0; k < 3; ++k) {
+      SetFittedText(stat_values_[k], WithLocaleSeparator(FormatFixed(stats[k], 6, 3, '.')),
+                    kStatFontPixels);
+    }
+  }
+  cursor_index_ = std::max(0, trace.Count() - 1);
+  // A collapsed pane shows the newest value in its indicator, as a refill would.
+  const HistoryRecord* last =
+      (!graph_shown_ && n > 0 && history_) ? history_->RecordAt(overview.Records[n - 1]) : nullptr;
+  if (last) {
+    ShowIndicatorValue(ValueType == kValueBitPattern
+                           ? ReadRawValue(last->Bytes, RecordPosition, ValueType, Mask)
+                           : DecodeValue(Descriptor(), *last),
+                       true);
+  }
+  chart_->DataChanged();
+  Redraw();
+}
+
 // ---------------------------------------------------------------------------------------------
 // Drawing
 

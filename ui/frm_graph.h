@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "data/parameters.h"
 
@@ -56,6 +57,20 @@ struct GraphColorScheme {
 };
 inline constexpr int kGraphColorSchemeCount = 5;
 const std::array<GraphColorScheme, kGraphColorSchemeCount>& GraphColorSchemes();
+
+// What a pane shows instead of a window of the history when it pictures a long stretch of a
+// recording (kvd-cli plot): its points, with the record behind each, and the statistics of the
+// whole stretch.
+struct GraphOverview {
+  std::vector<double> X;
+  std::vector<double> Y;
+  std::vector<QString> Labels;   // time texts of the bottom axis
+  std::vector<int32_t> Records;  // the record behind each point
+  double Min = 0.0;
+  double Max = 0.0;
+  double Average = 0.0;
+  bool Markers = true;  // point markers (off where points are the extremes of pixel columns)
+};
 
 class TfrmGraph : public QFrame {
   Q_OBJECT
@@ -118,6 +133,9 @@ class TfrmGraph : public QFrame {
   void Refill();
   // Redraws the chart (cursor, marks, indicator at the cursor) without reading the history.
   void Redraw();
+  // Shows the overview's points in place of the window (until the next Refill), its statistics,
+  // no marks, the cursor on the last point and the indicator at it.
+  void ShowOverview(const GraphOverview& overview);
 
   // The record at the right edge of the window (set by the owner, then Refill).
   int32_t NewestShownIndex() const { return newest_shown_index_; }

@@ -20,6 +20,7 @@ TEST(CommandLineTest, HelpAndVersionAreAnsweredBeforeTheWindowSystem) {
   };
   const Case cases[] = {
       {{"kvd-diag", "--help"}, true, "--port <N|PATH>"},
+      {{"kvd-diag", "--help"}, true, "--trace <FILE>"},
       {{"kvd-diag", "-h"}, true, "--demo"},
       {{"kvd-diag", "--help-all"}, true, "--version"},
       // Options of the window system or unknown ones mixed in do not hide the request.

@@ -92,6 +92,34 @@ TEST_F(TextExportTest, SeparatorAndTimeFormatAreOptions) {
             "00.00\t");
 }
 
+TEST_F(TextExportTest, Utf8TextEqualsTheWindows1251TextConverted) {
+  LoadRecords({Quiet(), Busy(), Quiet()});
+  struct Case {
+    char separator;
+    const char* timeFormat;
+  };
+  for (const Case c : {Case{'.', "H:mm:ss"}, Case{',', "HH:mm:ss"}, Case{'.', "H'ч'mm'м'ss"}}) {
+    SCOPED_TRACE(c.timeFormat);
+    TextExportOptions o;
+    o.DecimalSeparator = c.separator;
+    o.LongTimeFormat = c.timeFormat;
+    const std::string cp1251 = BuildTextExport(store, store.AllRecords(), o);
+    o.Encoding = TextEncoding::kUtf8;
+    const std::string utf8 = BuildTextExport(store, store.AllRecords(), o);
+    EXPECT_NE(utf8, cp1251);  // the header's two Cyrillic letters at least
+    EXPECT_EQ(utf8, Cp1251ToUtf8(cp1251));
+    // The file is the same text, without a byte-order mark.
+    const auto file = dir / "utf8.txt";
+    WriteTextExport(file, store, store.AllRecords(), o);
+    EXPECT_EQ(kvdtest::ReadAll(file), utf8);
+  }
+  TextExportOptions o;
+  o.Encoding = TextEncoding::kUtf8;
+  const std::string utf8 = BuildTextExport(store, RecordRange{0, 0}, o);
+  EXPECT_EQ(utf8.substr(0, 11), "H:MM:SS.ms\t");
+  EXPECT_NE(utf8.find("\tUFR\xD0\xA5\xD0\xA5\t"), std::string::npos);
+}
+
 TEST_F(TextExportTest, ColumnTableDiffersFromTheCatalogueWhereItShould) {
   const auto& t = ExportColumnTable();
   ASSERT_EQ(t.size(), 29u);

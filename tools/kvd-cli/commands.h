@@ -24,6 +24,10 @@ void AddResetCommand(CLI::App& app, int& rc);   // reset --demo|--port [--yes]
 void AddAdcCommand(CLI::App& app, int& rc);     // adc --demo|--port
 void AddLearnCommand(CLI::App& app, int& rc);   // learn --bank 1|2 [--save FILE]
 
+// plot FILE.kdd -o OUT.png [--set N] [--from T] [--to T] [--width W --height H]: a picture of
+// a recording (with the Qt shell only)
+void AddPlotCommand(CLI::App& app, int& rc);
+
 // measure FILE.kdd [--from I --to J]: the measurement between two records
 void AddMeasureCommand(CLI::App& app, int& rc);
 

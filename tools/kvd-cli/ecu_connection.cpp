@@ -8,9 +8,12 @@
 #include <csignal>
 #include <cstdio>
 #include <iostream>
+#include <stdexcept>
 
+#include "commands.h"
 #include "data/history.h"
 #include "link/clock.h"
+#include "link/frame_trace.h"
 #include "link/kwp.h"
 #include "link/system_port.h"
 #include "session/diag_session.h"
@@ -43,6 +46,11 @@ void AddPortOptions(CLI::App& command, PortOptions& options, bool demoByDefault)
       "--port", options.port, "a K-line adapter on COM port N (Linux: /dev/ttyS(N-1)) or a device");
   port->type_name("N|PATH");
   demo->excludes(port);
+  command
+      .add_option("--trace", options.trace,
+                  "write every frame sent and received, breaks, time-outs and result codes to "
+                  "FILE as they happen (plain text, one line each)")
+      ->type_name("FILE");
   // Without either option the connection takes the virtual ECU (see EcuConnection); where that
   // is not wanted, one of them is required, checked before the command's own callback runs.
   if (!demoByDefault) {
@@ -115,6 +123,14 @@ EcuConnection::EcuConnection(const PortOptions& options)
     serial_ = kvd::MakeSystemSerialPort();
   }
   link_ = std::make_unique<kvd::KwpLink>(*serial_, *clock_);
+  if (!options.trace.empty()) {
+    std::string error;
+    trace_ = kvd::FrameTrace::OpenFile(PathOf(options.trace), *clock_, "kvd-cli", error);
+    if (!trace_) throw std::runtime_error("cannot write the trace " + options.trace + ": " + error);
+    trace_->Comment(demo_ ? std::string("port: the virtual ECU (--demo)")
+                          : "port: " + options.port);
+    link_->SetTrace(trace_.get());
+  }
   history_ = std::make_unique<kvd::HistoryStore>(*clock_);
   session_ = std::make_unique<kvd::DiagSession>(*link_, *history_, *clock_, ui_);
   if (demo_) {

@@ -15,6 +15,7 @@
 namespace kvd {
 class Clock;
 class DiagSession;
+class FrameTrace;
 class HistoryStore;
 class KwpLink;
 class SerialPort;
@@ -28,12 +29,14 @@ extern std::atomic<bool> g_interrupted;
 
 struct PortOptions {
   bool demo = false;
-  std::string port;  // a COM number or a device path
-  bool yes = false;  // the questions are answered Yes without asking
+  std::string port;   // a COM number or a device path
+  bool yes = false;   // the questions are answered Yes without asking
+  std::string trace;  // --trace FILE: every frame of the line goes there
 };
 
 // --demo and --port N|PATH; with demoByDefault the virtual ECU is used when neither is given,
 // otherwise one of them is required. The check runs after parsing (a usage error, exit 2).
+// Also --trace FILE, the frame trace of the connection.
 void AddPortOptions(CLI::App& command, PortOptions& options, bool demoByDefault);
 // --yes: answer the command's question without asking.
 void AddYesOption(CLI::App& command, PortOptions& options);
@@ -83,6 +86,7 @@ class ConsoleUi final : public kvd::SessionUi, public kvd::EcuUi {
 // time), the link, a recording and the session, for one command.
 class EcuConnection {
  public:
+  // Throws std::runtime_error when the trace file asked for cannot be created.
   explicit EcuConnection(const PortOptions& options);
   ~EcuConnection();
   EcuConnection(const EcuConnection&) = delete;
@@ -107,6 +111,7 @@ class EcuConnection {
   std::unique_ptr<kvd::Clock> clock_;
   std::unique_ptr<kvd::VirtualEcu> ecu_;
   std::unique_ptr<kvd::SerialPort> serial_;
+  std::unique_ptr<kvd::FrameTrace> trace_;  // outlives the link that writes to it
   std::unique_ptr<kvd::KwpLink> link_;
   std::unique_ptr<kvd::HistoryStore> history_;
   std::unique_ptr<kvd::DiagSession> session_;

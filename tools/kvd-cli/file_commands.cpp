@@ -107,12 +107,14 @@ void AddInfoCommand(CLI::App& app, int& rc) {
 void AddExportCommand(CLI::App& app, int& rc) {
   CLI::App* cmd = app.add_subcommand("export", "tab-separated text of every record of a data file");
   struct Options {
-    std::string in, out, separator = ".";
+    std::string in, out, separator = ".", encoding = "windows-1251";
     kvd::TextExportOptions text;
   };
   auto o = std::make_shared<Options>();
   cmd->add_option("FILE", o->in, "a data file (.kdd)")->required();
-  cmd->add_option("OUT", o->out, "the text file to write (Windows-1251, CR LF)")->required();
+  cmd->add_option("OUT", o->out,
+                  "the text file to write (CR LF lines; Windows-1251 unless --encoding)")
+      ->required();
   cmd->add_option("--separator", o->separator, "decimal separator (default '.')")
       ->check([](const std::string& v) -> std::string {
         if (v.size() != 1 || v[0] == '\t' || v[0] == '\r' || v[0] == '\n' ||
@@ -123,8 +125,16 @@ void AddExportCommand(CLI::App& app, int& rc) {
   cmd->add_option("--time-format", o->text.LongTimeFormat,
                   "long time format of the time column (default H:mm:ss; HH:mm:ss shows "
                   "hours with a leading zero)");
+  cmd->add_option("--encoding", o->encoding,
+                  "character set of the text: windows-1251 (the default, as kvd-diag writes "
+                  "it) or utf-8 (no byte-order mark)")
+      ->type_name("NAME")
+      ->check(CLI::IsMember({"windows-1251", "cp1251", "utf-8", "utf8"}, CLI::ignore_case));
   cmd->callback([o, &rc] {
     o->text.DecimalSeparator = o->separator[0];
+    const bool utf8 = o->encoding.size() >= 3 && (o->encoding[0] | 0x20) == 'u' &&
+                      (o->encoding[1] | 0x20) == 't' && (o->encoding[2] | 0x20) == 'f';
+    o->text.Encoding = utf8 ? kvd::TextEncoding::kUtf8 : kvd::TextEncoding::kCp1251;
     rc = RunExport(o->in, o->out, o->text);
   });
 }

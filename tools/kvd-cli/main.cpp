@@ -31,6 +31,7 @@ int main(int argc, char** argv) {
   kvdcli::AddAdcCommand(app, rc);
   kvdcli::AddLearnCommand(app, rc);
   kvdcli::AddMeasureCommand(app, rc);
+  kvdcli::AddPlotCommand(app, rc);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
