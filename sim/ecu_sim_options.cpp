@@ -58,6 +58,21 @@ bool ParseCodeList(std::string_view text, std::vector<uint16_t>& out) {
   return true;
 }
 
+bool ParseAnswerHeader(std::string_view text, AnswerHeader& out) {
+  static constexpr std::pair<std::string_view, AnswerHeader> kForms[] = {
+      {"addr", AnswerHeader::kAddress},  {"80", AnswerHeader::k80},
+      {"00", AnswerHeader::k00},         {"short", AnswerHeader::kShort},
+      {"rotate", AnswerHeader::kRotate},
+  };
+  for (const auto& [name, form] : kForms) {
+    if (text == name) {
+      out = form;
+      return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
 std::string EcuSimUsage() {
@@ -72,6 +87,9 @@ std::string EcuSimUsage() {
          "  --seed N               seed of the engine model (default 1)\n"
          "  --demo-schedule        the engine's demonstration timing: a throttle blip a few\n"
          "                         seconds after the start, the first drive at about 12 s\n"
+         "  --header-form FORM     header of the answers: addr (80+L, target, source; the\n"
+         "                         default), 80 (80, target, source, L), 00 (00, L), short\n"
+         "                         (L alone), rotate (the four in turn)\n"
          "  -v, --verbose          log every frame to standard error\n"
          "  -h, --help             show this text\n"
          "  --version              show the program's version\n"
@@ -89,7 +107,8 @@ std::string EcuSimUsage() {
          "  --wrong-service        positive answers carry another service byte\n"
          "  --refuse SID[:ID][=CODE]  refuse a service (hex), optionally only one identifier,\n"
          "                         with a response code (default 22; 00 = no answer)\n"
-         "  --noise N              N noise bytes on the line at start and after each session\n"
+         "  --noise N              N noise bytes on the line when a tester opens it and after\n"
+         "                         each session (stopped, reset or timed out)\n"
          "  --dtcs CODE[,CODE...]  trouble codes read reports these (hex, 0000 allowed)\n"
          "  --dtc-count N          trouble codes read carries this count byte, 0..255\n"
          "  --flags HHHH           configuration flags, live-data bytes 2 and 3 (hex, default "
@@ -148,6 +167,13 @@ bool ParseEcuSimOptions(const std::vector<std::string>& args, EcuSimOptions& out
     } else if (a == "--seed") {
       if (!number(0xFFFFFFFF, n)) return false;
       out.seed = static_cast<uint32_t>(n);
+    } else if (a == "--header-form") {
+      std::string text;
+      if (!value(text)) return false;
+      if (!ParseAnswerHeader(text, out.settings.answerHeader)) {
+        error = "option --header-form: '" + text + "' is not addr, 80, 00, short or rotate";
+        return false;
+      }
     } else if (a == "--demo-schedule") {
       out.schedule = EngineSchedule::kDemo;
     } else if (a == "--unplugged") {

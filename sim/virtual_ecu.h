@@ -20,6 +20,9 @@ constexpr uint8_t kEcuAddress = 0x10;
 constexpr uint8_t kEcuFunctionalAddress = 0x33;
 
 constexpr uint32_t kKLineBaud = 10400;
+// The line stays quiet at least this long after an answer before anything else is sent (the
+// shortest gap between frames a tester may rely on).
+constexpr uint32_t kQuietAfterAnswerMs = 55;
 constexpr uint32_t kKLineBitsPerByte = 10;  // start bit, 8 data bits, stop bit
 
 // End time of byte `index` (0-based) of a run of bytes sent back to back from startUs.
@@ -47,14 +50,25 @@ struct EcuFaults {
   int32_t refuseService = -1;   // this service id is refused (-1: none)
   int32_t refuseId = -1;        // ... only when its first parameter byte is this (-1: any)
   uint8_t refuseCode = 0x22;    // response code of the refusal; 0 refuses by not answering
-  // A burst of this many noise bytes (never zero) when the line opens and after a session
-  // closed by StopCommunication or ECUReset, before the next wake-up.
+  // A burst of this many noise bytes (never zero) when a tester opens the line and after each
+  // session (closed by StopCommunication or ECUReset, or timed out), before the next wake-up.
+  // It starts no sooner than kQuietAfterAnswerMs after the ECU's last answer.
   uint32_t noiseBytes = 0;
   // ReadDTCByStatus reports these codes (in this order, 0000 included, status E0) instead of
   // the stored ones when not empty.
   std::vector<uint16_t> dtcAnswerCodes;
   // ReadDTCByStatus carries this count byte whatever number of codes follows (-1: the number).
   int32_t dtcCountByte = -1;
+};
+
+// The header form of the ECU's answers (the target is the tester that asked, the source the
+// ECU).
+enum class AnswerHeader : uint8_t {
+  kAddress,  // 80+L, target, source; from 64 message bytes on 80, target, source, L
+  k80,       // 80, target, source, L
+  k00,       // 00, L
+  kShort,    // L alone; from 64 message bytes on, which it cannot tell, 00, L
+  kRotate,   // the four forms above in turn, one answer each
 };
 
 struct EcuSettings {
@@ -72,6 +86,7 @@ struct EcuSettings {
   // functions active.
   std::array<uint8_t, 2> configFlags{0xAB, 0x5E};
   uint8_t immoStatus = 0xA0;
+  AnswerHeader answerHeader = AnswerHeader::kAddress;
 };
 
 // One frame the ECU puts on the line; byte k ends at ByteEndMicros(startUs, k).
@@ -112,6 +127,12 @@ class VirtualEcu {
   void TesterByte(uint8_t value, uint64_t endUs);
   // The tester held the line low from startUs to endUs.
   void TesterBreak(uint64_t startUs, uint64_t endUs);
+  // Time has passed on the line up to nowUs with nothing heard: a session whose P3 time ran
+  // out ends there (with the noise fault, a burst follows).
+  void Advance(uint64_t nowUs);
+  // When Advance next has something to do on the line (a session ending with the noise fault),
+  // or the largest time there is.
+  uint64_t NextDeadlineUs() const;
   // Frames due to be sent, in time order; taking them empties the queue.
   std::vector<EcuTransmission> TakeTransmissions();
   // Whether bytes written by the tester come back (the adapter's echo).
@@ -189,6 +210,8 @@ class VirtualEcu {
   uint32_t answersSent_ = 0;
   uint32_t busyGiven_ = 0;
   uint32_t noiseCounter_ = 0;
+  uint8_t testerAddress_ = 0xF1;  // source address of the last addressed request
+  uint32_t headerTurn_ = 0;       // the next form of AnswerHeader::kRotate
 
   // ECU memory.
   std::vector<StoredTroubleCode> stored_;
