@@ -19,16 +19,21 @@ PortChoice ParsePortAnswer(const QString& answer) {
   if (text.startsWith(QStringLiteral("\\\\"))) return PortChoice::Path(text);
   if (text.startsWith(QStringLiteral("COM"), Qt::CaseInsensitive)) {
     bool ok = false;
-    const uint n = text.mid(3).toUInt(&ok);
-    if (ok && n <= 65535) return PortChoice::Com(static_cast<uint16_t>(n));
+    const int n = text.mid(3).toInt(&ok);
+    if (ok) return PortChoice::Com(ComPortNumber(n));
   }
 #else
   if (text.startsWith(QLatin1Char('/'))) return PortChoice::Path(text);
 #endif
   bool ok = false;
   const int n = text.toInt(&ok);
-  if (ok && n >= 0 && n <= 65535) return PortChoice::Com(static_cast<uint16_t>(n));
+  if (ok) return PortChoice::Com(ComPortNumber(n));
   return PortChoice::Com(1);
+}
+
+uint16_t ComPortNumber(int32_t answer) {
+  // The low 16 bits, as a 16-bit variable takes an integer: -2 is 65534, 70000 is 4464.
+  return static_cast<uint16_t>(static_cast<uint32_t>(answer) & 0xFFFFu);
 }
 
 QString PortCaption(const PortChoice& choice) {

@@ -23,10 +23,16 @@ struct PortChoice {
 // The entry of the port prompt that chooses the built-in virtual ECU.
 QString VirtualEcuChoiceText();
 
-// Turns the answer of the port prompt (or of --port) into a choice: a number 0..65535 is that
-// COM port; a path (starting with "/" off Windows, "\\" or "COM" on Windows) is that device;
-// the virtual-ECU entry is the virtual ECU; anything else, an empty answer included, is COM1.
+// Turns the answer of the port prompt (or of --port) into a choice: a 32-bit integer is the COM
+// port ComPortNumber makes of it; a path (starting with "/" off Windows, "\\" or "COM" on
+// Windows) is that device; the virtual-ECU entry is the virtual ECU; anything else, an empty
+// answer included, is COM1.
 PortChoice ParsePortAnswer(const QString& answer);
+
+// The 16-bit ComPort of an integer answer: its low 16 bits, so that a negative or too large
+// number reaches OpenPort and gets its refusal message (-2 is 65534, which OpenPort refuses at
+// once; -1 is 65535, which the system refuses) instead of quietly becoming COM1.
+uint16_t ComPortNumber(int32_t answer);
 
 // "COM1", "/dev/ttyUSB0" or the virtual ECU's short name, for the window caption.
 QString PortCaption(const PortChoice& choice);

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "data/data_file.h"
 
+#include "data/read_only_file.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstring>
@@ -48,27 +50,20 @@ int32_t FamilyOfSignature(const uint8_t* head8) {
 
 namespace {
 
-// Reads up to n bytes; returns how many arrived.
-size_t ReadSome(std::ifstream& in, uint8_t* to, size_t n) {
-  in.read(reinterpret_cast<char*>(to), static_cast<std::streamsize>(n));
-  return static_cast<size_t>(in.gcount());
-}
-
 // The first `limit` bytes of a plain file (fewer on a short read: whatever arrived is used),
-// and the file's size. Throws the open message when the file cannot be read.
+// and the file's size. Throws the open message when the file cannot be read. While it is read,
+// others may read the file too but not write it.
 std::vector<uint8_t> ReadFileBytes(const fs::path& file, uintmax_t limit, uintmax_t& size) {
   std::error_code ec;
   // Only a plain file: a folder cannot be read, and a pipe or device could block forever.
   if (!fs::is_regular_file(file, ec)) throw DataFileError(FileMessage(kMsgFileOpenFailed, file));
-  std::ifstream in(file, std::ios::binary);
-  if (!in.is_open()) throw DataFileError(FileMessage(kMsgFileOpenFailed, file));
-  in.seekg(0, std::ios::end);
-  const std::streamoff end = in.tellg();
-  in.seekg(0, std::ios::beg);
-  if (end < 0 || !in) throw DataFileError(FileMessage(kMsgFileOpenFailed, file));
+  ReadOnlyFile in;
+  if (!in.Open(file)) throw DataFileError(FileMessage(kMsgFileOpenFailed, file));
+  const int64_t end = in.Size();
+  if (end < 0) throw DataFileError(FileMessage(kMsgFileOpenFailed, file));
   size = static_cast<uintmax_t>(end);
   std::vector<uint8_t> bytes(static_cast<size_t>(std::min(size, limit)));
-  bytes.resize(ReadSome(in, bytes.data(), bytes.size()));
+  bytes.resize(in.Read(bytes.data(), bytes.size()));
   return bytes;
 }
 

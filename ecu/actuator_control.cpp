@@ -68,11 +68,18 @@ bool ActuatorControl::Answered(int32_t result, uint8_t id, bool showRefusal) {
     return false;
   }
   const std::span<const uint8_t> answer = LastAnswer(session_.Link());
-  if (answer.size() > 1 && answer[1] == id) return true;
+  // Only a positive answer speaks about the output. After a wrong checksum the buffer still
+  // holds an earlier answer (live data 61 01 ... looks like an answer about output 01), and an
+  // answer to another service says nothing about it either.
+  if (result == kKwpPositive && answer.size() > 1 && answer[1] == id) return true;
   session_.PollEnabled = true;
   if (showRefusal) {
-    ui_.ShowMessage(answer.size() > kCodeByte ? ResponseCodeText(answer[kCodeByte])
-                                              : KwpErrorMessage(kSvcInputOutputControl));
+    // A refusal (7F 30 code, also the last of a busy storm) or a positive answer about another
+    // output names a response code; anything else has none to explain.
+    const bool hasCode =
+        result == kKwpPositive || result == kKwpNegative || result == kKwpTooManyBusy;
+    ui_.ShowMessage(hasCode && answer.size() > kCodeByte ? ResponseCodeText(answer[kCodeByte])
+                                                         : KwpErrorMessage(kSvcInputOutputControl));
   }
   return false;
 }

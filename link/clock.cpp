@@ -25,11 +25,23 @@ uint64_t RealClock::MicrosNow() {
 }
 
 void RealClock::Sleep(uint32_t ms) {
-  if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+  SleepMicros(uint64_t{ms} * 1000);
 }
 
+// Never shorter than asked: the waits of the line stand for bytes that have crossed it by the
+// time the sleep ends. Windows wakes a sleeper early (a wait below its timer's millisecond is
+// no wait at all), so what is left is slept again, in whole milliseconds there.
 void RealClock::SleepMicros(uint64_t us) {
-  if (us > 0) std::this_thread::sleep_for(std::chrono::microseconds(us));
+  if (us == 0) return;
+  const int64_t until = SteadyNs() + static_cast<int64_t>(us) * 1000;
+  for (int64_t now = SteadyNs(); now < until; now = SteadyNs()) {
+    const std::chrono::nanoseconds left(until - now);
+#ifdef _WIN32
+    std::this_thread::sleep_for(std::chrono::ceil<std::chrono::milliseconds>(left));
+#else
+    std::this_thread::sleep_for(left);
+#endif
+  }
 }
 
 }  // namespace kvd

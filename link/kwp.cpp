@@ -125,6 +125,7 @@ int32_t KwpLink::Transact(const KwpRequest& requestIn, int32_t headerMode, int32
     // Send point.
     port_.PurgePort();
     if (delayMs > 0) clock_.Sleep(static_cast<uint32_t>(delayMs));
+    if (!KeepWaiting()) return kKwpCancelled;
 
     if (headerMode < 0 || headerMode > 4) return kKwpBadHeaderMode;
     // BuildFrame writes nothing when it fails, so the last frame sent stays as it was.
@@ -146,6 +147,11 @@ int32_t KwpLink::Transact(const KwpRequest& requestIn, int32_t headerMode, int32
       port_.SetReadTimeouts(0, 0, kWakeIdleMs);
       port_.PurgePort();
       DiscardRead(scratch);
+      if (!KeepWaiting()) {
+        port_.SetReadTimeouts(saved.ReadIntervalTimeout, saved.ReadTotalTimeoutMultiplier,
+                              saved.ReadTotalTimeoutConstant);
+        return kKwpCancelled;
+      }
       port_.SetReadTimeouts(0, 0, kWakeLowMs);
       port_.PurgePort();
       if (trace_) trace_->Break(true);
@@ -178,13 +184,24 @@ int32_t KwpLink::Transact(const KwpRequest& requestIn, int32_t headerMode, int32
         return kKwpEchoMissing;
       }
       echo[i] = static_cast<uint8_t>(b);
+      // After a wake-up the drain must follow the echo at once.
+      if (!fastInit && !KeepWaiting()) return kKwpCancelled;
     }
     if (trace_) trace_->Echo(sent, std::span<const uint8_t>(echo.data(), RequestFrameLength));
     if (fastInit) {
       port_.SetReadTimeouts(0, 0, kDrainMs);
       DiscardRead(scratch);
       restoreTimeouts();
+      if (!KeepWaiting()) return kKwpCancelled;
     }
+
+    // One byte of the answer; kKwpCancelled in `stop` when the hook ends the wait after it.
+    int32_t stop = 0;
+    const auto readAnswerByte = [&]() -> int32_t {
+      const int32_t b = port_.ReadByte();
+      if (b >= 0 && !KeepWaiting()) stop = kKwpCancelled;
+      return b;
+    };
 
     bool resend = false;
     // What was received of a frame that stopped short, then the time-out, for the trace.
@@ -195,11 +212,12 @@ int32_t KwpLink::Transact(const KwpRequest& requestIn, int32_t headerMode, int32
     };
     while (!resend) {
       // Receive point.
-      const int32_t first = port_.ReadByte();
+      const int32_t first = readAnswerByte();
       if (first < 0) {
         cut(0, "response");
         return kKwpNoResponse;
       }
+      if (stop != 0) return stop;
       ResponseFrame[0] = static_cast<uint8_t>(first);
       ResponseDataLength = 0;
 
@@ -208,11 +226,12 @@ int32_t KwpLink::Transact(const KwpRequest& requestIn, int32_t headerMode, int32
       size_t messageStart = 0;
       const uint8_t format = ResponseFrame[0];
       if (format == 0x00) {
-        const int32_t length = port_.ReadByte();
+        const int32_t length = readAnswerByte();
         if (length < 0) {
           cut(received, "header");
           return kKwpHeader00Short;
         }
+        if (stop != 0) return stop;
         ResponseFrame[received++] = static_cast<uint8_t>(length);
         messageLength = static_cast<uint8_t>(length);
         messageStart = 2;
@@ -221,11 +240,12 @@ int32_t KwpLink::Transact(const KwpRequest& requestIn, int32_t headerMode, int32
         messageStart = 1;
       } else if (format == 0x80) {
         for (int i = 0; i < 3; ++i) {
-          const int32_t b = port_.ReadByte();
+          const int32_t b = readAnswerByte();
           if (b < 0) {
             cut(received, "header");
             return kKwpHeader80Short;
           }
+          if (stop != 0) return stop;
           ResponseFrame[received++] = static_cast<uint8_t>(b);
         }
         messageLength = ResponseFrame[3];
@@ -241,11 +261,12 @@ int32_t KwpLink::Transact(const KwpRequest& requestIn, int32_t headerMode, int32
       // Cannot trigger with one-byte lengths (at most 4 + 255 + 1), kept as the buffer's guard.
       if (total > ResponseFrame.size()) return kKwpBodyShort;
       while (received < total) {
-        const int32_t b = port_.ReadByte();
+        const int32_t b = readAnswerByte();
         if (b < 0) {
           cut(received, "body");
           return kKwpBodyShort;
         }
+        if (stop != 0) return stop;
         ResponseFrame[received++] = static_cast<uint8_t>(b);
       }
       if (trace_) trace_->Received(std::span<const uint8_t>(ResponseFrame.data(), total));
@@ -289,7 +310,8 @@ static int32_t RepeatTransaction(KwpLink& link, const KwpRequest& request, int32
   for (int32_t attempt = 1; attempt <= kRetryAttempts; ++attempt) {
     result = link.KwpTransaction(request, 0,
                                  attempt < kRetryAttempts ? earlyDelayMs : kRetryLastDelayMs);
-    if (result == kKwpPositive) break;
+    // A cancelled wait is the caller's decision, not a failure worth repeating.
+    if (result == kKwpPositive || result == kKwpCancelled) break;
   }
   return result;
 }

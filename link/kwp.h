@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <span>
 
@@ -41,6 +42,7 @@ enum : int32_t {
   kKwpHeader80Short = -5,  // target, source or length byte of form 80 missing
   kKwpBodyShort = -6,      // message or checksum byte missing
   kKwpHeader00Short = -7,  // length byte of form 00 missing
+  kKwpCancelled = -8,      // the caller's WaitHook asked to stop waiting
 };
 
 constexpr uint8_t kTesterAddress = 0xF1;
@@ -79,6 +81,13 @@ class KwpLink {
   SerialPort& Port() { return port_; }
   Clock& GetClock() { return clock_; }
 
+  // While set, called after each wait of a transaction (the delay before sending, the idle
+  // time of the wake-up, every echo and answer byte); returning false abandons the transaction
+  // with kKwpCancelled. The break, the idle time after it, the frame and the drain after the
+  // wake-up's echo are never interrupted, so the wake-up keeps its timing. Whoever sets it
+  // clears it again (ScopedWaitHook).
+  std::function<bool()> WaitHook;
+
   uint8_t TargetAddress = 0;
   std::array<uint8_t, 264> RequestFrame{};
   size_t RequestFrameLength = 0;
@@ -87,6 +96,8 @@ class KwpLink {
   int32_t ResponseDataLength = 0;
 
  private:
+  // The hook's verdict after a wait: true to go on.
+  bool KeepWaiting() const { return !WaitHook || WaitHook(); }
   int32_t IoControl(std::initializer_list<uint8_t> message);
   int32_t Transact(const KwpRequest& request, int32_t headerMode, int32_t delayMs);
   // A timing read of the wake-up: whatever arrives is thrown away (and traced).
@@ -95,6 +106,20 @@ class KwpLink {
   SerialPort& port_;
   Clock& clock_;
   FrameTrace* trace_ = nullptr;
+};
+
+// Sets the link's WaitHook for the life of a scope and clears it again.
+class ScopedWaitHook {
+ public:
+  ScopedWaitHook(KwpLink& link, std::function<bool()> hook) : link_(link) {
+    link_.WaitHook = std::move(hook);
+  }
+  ~ScopedWaitHook() { link_.WaitHook = nullptr; }
+  ScopedWaitHook(const ScopedWaitHook&) = delete;
+  ScopedWaitHook& operator=(const ScopedWaitHook&) = delete;
+
+ private:
+  KwpLink& link_;
 };
 
 }  // namespace kvd

@@ -23,6 +23,10 @@ constexpr int32_t kConnectAttempts = 10;
 constexpr uint32_t kAttemptPauseMs = 250;
 constexpr uint32_t kQuietLineLimitMs = 5000;
 constexpr uint32_t kStepPauseMs = 200;
+// The quiet-line wait reads for as long as a full buffer may take with the session's
+// time-outs (5 x 256 + 100 ms), in slices of this length.
+constexpr uint32_t kQuietReadMs = kTimeoutMultiplier * 256 + kTimeoutConstant;
+constexpr uint32_t kQuietSliceMs = 200;
 
 // The read time-outs and line settings of the session: 10400 baud, 8N1.
 void SetSessionLine(SerialPort& port) {
@@ -109,6 +113,10 @@ bool DiagSession::Connect() {
   SetSessionLine(port);
 
   ui_.ShowConnectBox(kConnectBoxText);
+  // Every wait of the attempts gives the window its turn, so that it repaints and Cancel ends
+  // the attempt at once instead of after it.
+  lastPumpMs_ = clock_.TickCount();
+  ScopedWaitHook waits(link_, [this] { return ConnectWait(); });
   for (int32_t attempt = 1; attempt <= kConnectAttempts; ++attempt) {
     ui_.ProcessMessages();
     if (ui_.ConnectBoxCancelled()) break;
@@ -130,6 +138,7 @@ bool DiagSession::Connect() {
       ui_.CloseConnectBox();
       return true;
     }
+    if (ui_.ConnectBoxCancelled()) break;
     clock_.Sleep(kAttemptPauseMs);
   }
   ui_.CloseConnectBox();
@@ -140,14 +149,17 @@ bool DiagSession::Connect() {
 
 bool DiagSession::OpenSession() {
   if (Connected) return false;
-  SerialPort& port = link_.Port();
 
   // Wait until the line carries nothing but zero bytes, at most a little over five seconds.
   const uint32_t start = clock_.TickCount();
   std::array<uint8_t, 256> noise{};
+  bool ok = true;
   for (;;) {
     noise.fill(0);
-    port.ReadBytes(static_cast<uint32_t>(noise.size()), noise.data());
+    if (!ReadQuietLine(noise)) {
+      ok = false;
+      break;
+    }
     uint32_t sum = 0;
     for (uint8_t b : noise) sum += b;
     if (sum == 0) break;
@@ -156,22 +168,61 @@ bool DiagSession::OpenSession() {
 
   link_.TargetAddress = 0x10;
   const auto& answer = link_.ResponseBuffer;
-  bool ok = link_.KwpTransaction(KwpRequest{0x81}, 0, 1) == kKwpPositive &&
-            link_.ResponseDataLength == 3 && answer[1] == 0x6B && answer[2] == 0x8F;
+  // The pauses between the steps are waits like the others: the window gets its turn after
+  // them, and a cancelled connect sends nothing more.
+  const auto pause = [&](uint32_t ms) {
+    clock_.Sleep(ms);
+    return !link_.WaitHook || link_.WaitHook();
+  };
+  ok = ok && link_.KwpTransaction(KwpRequest{0x81}, 0, 1) == kKwpPositive &&
+       link_.ResponseDataLength == 3 && answer[1] == 0x6B && answer[2] == 0x8F;
   if (ok) {
-    clock_.Sleep(kStepPauseMs);
-    ok = link_.KwpTransaction(KwpRequest{0x10, 0x81, 0x0A}, 0, 50) == kKwpPositive &&
+    ok = pause(kStepPauseMs) &&
+         link_.KwpTransaction(KwpRequest{0x10, 0x81, 0x0A}, 0, 50) == kKwpPositive &&
          link_.ResponseDataLength == 2 && answer[1] == 0x81;
   }
   if (ok) {
-    clock_.Sleep(kStepPauseMs);
-    ok = link_.KwpTransaction(KwpRequest{0x3E, 0x01}, 0, 50) == kKwpPositive;
+    ok = pause(kStepPauseMs) && link_.KwpTransaction(KwpRequest{0x3E, 0x01}, 0, 50) == kKwpPositive;
   }
   if (!ok) {
     Disconnect();
     return false;
   }
   return true;
+}
+
+bool DiagSession::ConnectWait() {
+  const uint32_t now = clock_.TickCount();
+  if (static_cast<uint32_t>(now - lastPumpMs_) >= kConnectPumpMs) {
+    ui_.ProcessMessages();
+    lastPumpMs_ = clock_.TickCount();
+  }
+  return !ui_.ConnectBoxCancelled();
+}
+
+bool DiagSession::ReadQuietLine(std::array<uint8_t, 256>& buffer) {
+  SerialPort& port = link_.Port();
+  const uint32_t start = clock_.TickCount();
+  uint32_t got = 0;
+  bool going = true;
+  while (got < buffer.size()) {
+    const uint32_t elapsed = clock_.TickCount() - start;
+    if (elapsed >= kQuietReadMs) break;
+    const uint32_t slice = std::min(kQuietSliceMs, kQuietReadMs - elapsed);
+    port.SetReadTimeouts(0, 0, slice);
+    const uint32_t sliceStart = clock_.TickCount();
+    const int32_t n =
+        port.ReadBytes(static_cast<uint32_t>(buffer.size()) - got, buffer.data() + got);
+    if (n > 0) got += static_cast<uint32_t>(n);
+    // A read that failed before its time was up will fail again: stop, as one read would.
+    if (n < 0 && clock_.TickCount() - sliceStart < slice / 2) break;
+    if (link_.WaitHook && !link_.WaitHook()) {
+      going = false;
+      break;
+    }
+  }
+  port.SetReadTimeouts(0, kTimeoutMultiplier, kTimeoutConstant);
+  return going;
 }
 
 void DiagSession::StopSession() {

@@ -3,6 +3,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -92,6 +93,9 @@ class DiagSession {
   KwpLink& Link() { return link_; }
   Clock& SessionClock() { return clock_; }
 
+  // How often, at the least, the window gets its turn while a connect waits on the line.
+  static constexpr uint32_t kConnectPumpMs = 50;
+
   // The menu states as last applied.
   const SessionMenus& Menus() const { return menus_; }
   // True while PollStep runs.
@@ -110,6 +114,13 @@ class DiagSession {
   void ReadTroubleCodes();
   // The message bytes of the last answer (service byte first), within the buffer.
   std::span<const uint8_t> Answer() const;
+  // The link's WaitHook during a connect: lets the window handle its messages when
+  // kConnectPumpMs have passed since it last did; false once the box was cancelled.
+  bool ConnectWait();
+  // One read of the quiet-line wait: up to 256 bytes within the session's total time-out for
+  // them, read in slices so that ConnectWait runs meanwhile. False when the connect was
+  // cancelled.
+  bool ReadQuietLine(std::array<uint8_t, 256>& buffer);
 
   KwpLink& link_;
   HistoryStore& history_;
@@ -118,6 +129,7 @@ class DiagSession {
   SessionMenus menus_;
   bool inPollStep_ = false;
   bool connecting_ = false;
+  uint32_t lastPumpMs_ = 0;
 };
 
 }  // namespace kvd

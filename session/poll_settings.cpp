@@ -80,7 +80,7 @@ PollSettings ParsePollSettings(std::string_view iniText) {
   return result;
 }
 
-PollSettings ReadPollSettingsFile(const std::string& path) {
+PollSettings ReadPollSettingsFile(const std::filesystem::path& path) {
   // Only a plain file: a pipe or a device of that name would block the start.
   std::error_code ec;
   if (!std::filesystem::is_regular_file(path, ec)) return {};

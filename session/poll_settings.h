@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -34,6 +35,6 @@ std::optional<int64_t> IniInteger(std::string_view text, std::string_view sectio
 PollSettings ParsePollSettings(std::string_view iniText);
 
 // Poll timing from the ini file at path; a missing or unreadable file gives the defaults.
-PollSettings ReadPollSettingsFile(const std::string& path);
+PollSettings ReadPollSettingsFile(const std::filesystem::path& path);
 
 }  // namespace kvd

@@ -22,6 +22,24 @@ std::optional<int64_t> ToInt(const QVariant& v) {
   return static_cast<int64_t>(n);
 }
 
+// File names between Qt and the core: on Windows through the wide form, since a narrow one
+// would be read in the ANSI code page there.
+std::filesystem::path FsPath(const QString& name) {
+#ifdef _WIN32
+  return std::filesystem::path(name.toStdWString());
+#else
+  return std::filesystem::path(QFile::encodeName(name).toStdString());
+#endif
+}
+
+QString QtPath(const std::filesystem::path& path) {
+#ifdef _WIN32
+  return QString::fromStdWString(path.wstring());
+#else
+  return QFile::decodeName(QByteArray::fromStdString(path.string()));
+#endif
+}
+
 }  // namespace
 
 QString IniPathInDirectory(const QString& programDir) {
@@ -29,13 +47,11 @@ QString IniPathInDirectory(const QString& programDir) {
 }
 
 QString IniPathForProgram(const QString& programDir) {
-  const std::filesystem::path found =
-      FindIniFileForProgram(QFile::encodeName(programDir).toStdString());
-  return QFile::decodeName(QByteArray::fromStdString(found.string()));
+  return QtPath(FindIniFileForProgram(FsPath(programDir)));
 }
 
 PollSettings ReadPollSettings(const QString& iniPath) {
-  return ReadPollSettingsFile(QFile::encodeName(iniPath).toStdString());
+  return ReadPollSettingsFile(FsPath(iniPath));
 }
 
 std::unique_ptr<UserSettings> UserSettings::OpenDefault() {

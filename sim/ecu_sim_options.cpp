@@ -58,6 +58,21 @@ bool ParseCodeList(std::string_view text, std::vector<uint16_t>& out) {
   return true;
 }
 
+bool ParseAnswerHeader(std::string_view text, AnswerHeader& out) {
+  static constexpr std::pair<std::string_view, AnswerHeader> kForms[] = {
+      {"addr", AnswerHeader::kAddress},  {"80", AnswerHeader::k80},
+      {"00", AnswerHeader::k00},         {"short", AnswerHeader::kShort},
+      {"rotate", AnswerHeader::kRotate},
+  };
+  for (const auto& [name, form] : kForms) {
+    if (text == name) {
+      out = form;
+      return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
 std::string EcuSimUsage() {
@@ -72,6 +87,9 @@ std::string EcuSimUsage() {
          "  --seed N               seed of the engine model (default 1)\n"
          "  --demo-schedule        the engine's demonstration timing: a throttle blip a few\n"
          "                         seconds after the start, the first drive at about 12 s\n"
+         "  --header-form FORM     header of the answers: addr (80+L, target, source; the\n"
+         "                         default), 80 (80, target, source, L), 00 (00, L), short\n"
+         "                         (L alone), rotate (the four in turn)\n"
          "  -v, --verbose          log every frame to standard error\n"
          "  -h, --help             show this text\n"
          "  --version              show the program's version\n"
@@ -83,13 +101,18 @@ std::string EcuSimUsage() {
          "  --truncate             answers lose their last byte\n"
          "  --busy K               K busy answers (7F sid 21) before each real one\n"
          "  --pending K            K pending answers (7F sid 78) before each real one\n"
+         "  --pending-only         the real answer never follows the pending ones\n"
+         "  --pull-plug-after N    the next answer breaks off after N bytes, then the line is\n"
+         "                         dead (as --unplugged) until SIGUSR1 puts the plug back\n"
+         "  --garble               one byte of every answer arrives garbled\n"
          "  --wrong-key            StartCommunication answered C1 EF 8F\n"
          "  --short-live-data      live data answered with 35 bytes\n"
          "  --short-memory-read    memory reads answered with half the bytes asked for\n"
          "  --wrong-service        positive answers carry another service byte\n"
          "  --refuse SID[:ID][=CODE]  refuse a service (hex), optionally only one identifier,\n"
          "                         with a response code (default 22; 00 = no answer)\n"
-         "  --noise N              N noise bytes on the line at start and after each session\n"
+         "  --noise N              N noise bytes on the line when a tester opens it and after\n"
+         "                         each session (stopped, reset or timed out)\n"
          "  --dtcs CODE[,CODE...]  trouble codes read reports these (hex, 0000 allowed)\n"
          "  --dtc-count N          trouble codes read carries this count byte, 0..255\n"
          "  --flags HHHH           configuration flags, live-data bytes 2 and 3 (hex, default "
@@ -148,6 +171,13 @@ bool ParseEcuSimOptions(const std::vector<std::string>& args, EcuSimOptions& out
     } else if (a == "--seed") {
       if (!number(0xFFFFFFFF, n)) return false;
       out.seed = static_cast<uint32_t>(n);
+    } else if (a == "--header-form") {
+      std::string text;
+      if (!value(text)) return false;
+      if (!ParseAnswerHeader(text, out.settings.answerHeader)) {
+        error = "option --header-form: '" + text + "' is not addr, 80, 00, short or rotate";
+        return false;
+      }
     } else if (a == "--demo-schedule") {
       out.schedule = EngineSchedule::kDemo;
     } else if (a == "--unplugged") {
@@ -165,6 +195,13 @@ bool ParseEcuSimOptions(const std::vector<std::string>& args, EcuSimOptions& out
     } else if (a == "--pending") {
       if (!number(255, n)) return false;
       out.faults.pendingAnswers = static_cast<uint32_t>(n);
+    } else if (a == "--pending-only") {
+      out.faults.pendingOnly = true;
+    } else if (a == "--pull-plug-after") {
+      if (!number(260, n)) return false;
+      out.faults.pullPlugAfterBytes = static_cast<int32_t>(n);
+    } else if (a == "--garble") {
+      out.faults.noisyAnswers = true;
     } else if (a == "--wrong-key") {
       out.faults.wrongKeyBytes = true;
     } else if (a == "--short-live-data") {

@@ -13,6 +13,10 @@
 #include "link/termios2_posix.h"
 #include "sim/line_server.h"
 
+#ifdef __linux__
+#include <sys/inotify.h>
+#endif
+
 namespace kvd {
 
 namespace {
@@ -21,22 +25,53 @@ std::string ErrnoText(const char* what) {
 }
 }  // namespace
 
-EcuLineServer::EcuLineServer(VirtualEcu& ecu, Clock& clock, bool echo)
-    : ecu_(ecu), clock_(clock), echo_(echo) {
-  // Neither a pseudo-terminal nor a plain serial device shows the break of a fast init.
-  ecu_.Settings().wakeup = WakeupMode::kIdle;
-}
-
 EcuLineServer::~EcuLineServer() {
   Close();
 }
 
 void EcuLineServer::Close() {
+  if (openWatchFd_ >= 0) close(openWatchFd_);
   if (slaveFd_ >= 0) close(slaveFd_);
   if (fd_ >= 0) close(fd_);
+  openWatchFd_ = -1;
   slaveFd_ = -1;
   fd_ = -1;
 }
+
+namespace {
+
+// A descriptor that becomes readable whenever somebody opens the file at path, or -1 where the
+// system cannot tell.
+int WatchOpens([[maybe_unused]] const std::string& path) {
+#ifdef __linux__
+  const int fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  if (fd < 0) return -1;
+  if (inotify_add_watch(fd, path.c_str(), IN_OPEN) < 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+#else
+  return -1;
+#endif
+}
+
+// Reads the pending events of WatchOpens; true when there was at least one.
+bool TakeOpens(int fd) {
+  bool any = false;
+  alignas(8) char buf[1024];
+  for (;;) {
+    const ssize_t n = read(fd, buf, sizeof buf);
+    if (n > 0) {
+      any = true;
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    return any;
+  }
+}
+
+}  // namespace
 
 bool EcuLineServer::OpenPseudoTerminal(std::string& error) {
   Close();
@@ -68,6 +103,8 @@ bool EcuLineServer::OpenPseudoTerminal(std::string& error) {
   fd_ = master;
   slaveFd_ = slave;
   pty_ = true;
+  // Our own open of the slave lies before the watch: only testers' opens are seen.
+  openWatchFd_ = WatchOpens(testerPath_);
   return true;
 }
 
@@ -87,22 +124,6 @@ bool EcuLineServer::OpenDevice(const std::string& path, std::string& error) {
   pty_ = false;
   testerPath_ = path;
   return true;
-}
-
-void EcuLineServer::Queue(uint64_t atUs, uint8_t value) {
-  auto it = std::upper_bound(out_.begin(), out_.end(), atUs,
-                             [](uint64_t t, const TimedByte& b) { return t < b.atUs; });
-  out_.insert(it, TimedByte{atUs, value});
-}
-
-void EcuLineServer::Collect() {
-  for (const EcuTransmission& t : ecu_.TakeTransmissions()) {
-    for (size_t k = 0; k < t.bytes.size(); ++k) {
-      // A real UART paces a frame by itself: hand it over at its start. A pseudo-terminal
-      // would deliver it at once, so each byte leaves when it has crossed the line.
-      Queue(pty_ ? ByteEndMicros(t.startUs, k) : t.startUs, t.bytes[k]);
-    }
-  }
 }
 
 void EcuLineServer::Flush(uint64_t nowUs) {
@@ -129,26 +150,36 @@ int EcuLineServer::Run(const std::atomic<bool>& stop, std::string& error) {
     error = "nothing to serve: no line open";
     return 1;
   }
-  ecu_.LineOpened(clock_.MicrosNow());
-  Collect();
+  // Without a way to see a tester open the line, the line counts as opened now.
+  if (openWatchFd_ < 0) {
+    ecu_.LineOpened(clock_.MicrosNow());
+    Collect();
+  }
   uint8_t buf[512];
   while (!stop.load()) {
     if (hook_) hook_();
     uint64_t now = clock_.MicrosNow();
+    if (openWatchFd_ >= 0 && TakeOpens(openWatchFd_)) {
+      // A tester opened the pseudo-terminal: whatever it finds there starts now.
+      ecu_.LineOpened(now);
+    }
+    ecu_.Advance(now);
+    Collect();
     Flush(now);
     int timeoutMs = 100;
     if (!out_.empty()) {
       const uint64_t wait = out_.front().atUs > now ? out_.front().atUs - now : 0;
       timeoutMs = static_cast<int>(std::min<uint64_t>(100, (wait + 999) / 1000));
     }
-    pollfd p{fd_, POLLIN, 0};
-    const int r = poll(&p, 1, timeoutMs);
+    pollfd fds[2] = {{fd_, POLLIN, 0}, {openWatchFd_, POLLIN, 0}};
+    const int r = poll(fds, openWatchFd_ >= 0 ? 2 : 1, timeoutMs);
+    const pollfd& p = fds[0];
     if (r < 0) {
       if (errno == EINTR) continue;
       error = ErrnoText("poll");
       return 1;
     }
-    if (r == 0) {
+    if (r == 0 || (p.revents == 0 && fds[1].revents != 0)) {
       // A tester that set exclusive use and closed again would lock the next one out while
       // the slave stays open here; its own lock on the open file still guards it.
       if (pty_) ioctl(slaveFd_, TIOCNXCL);
@@ -157,15 +188,7 @@ int EcuLineServer::Run(const std::atomic<bool>& stop, std::string& error) {
     if (p.revents & POLLIN) {
       const ssize_t n = read(fd_, buf, sizeof buf);
       if (n > 0) {
-        now = clock_.MicrosNow();
-        const uint64_t base = std::max(now, wireFreeUs_);
-        for (ssize_t i = 0; i < n; ++i) {
-          const uint64_t end = ByteEndMicros(base, static_cast<size_t>(i));
-          if (echo_ && ecu_.Echoes()) Queue(end, buf[i]);
-          ecu_.TesterByte(buf[i], end);
-          wireFreeUs_ = end;
-        }
-        Collect();
+        Receive(buf, static_cast<size_t>(n));
         continue;
       }
       if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <string_view>
 
 #include "link/kwp.h"
@@ -16,6 +17,12 @@ constexpr uint64_t kMaxByteGapUs = 50'000;  // a longer pause abandons a half-re
 constexpr size_t kMaxRecordLength = 64;     // room of a writable identification record
 
 constexpr uint8_t kTesterPresentAnswer = 0x7E;
+
+// The services that open, keep and close the link answer at once even under the busy and
+// pending faults, which concern the data services: testers expect C1 to StartCommunication.
+bool IsLinkService(uint8_t sid) {
+  return sid == 0x81 || sid == 0x82 || sid == 0x3E;
+}
 
 std::vector<uint8_t> Text(std::string_view s) {
   return {s.begin(), s.end()};
@@ -99,7 +106,16 @@ void VirtualEcu::LineOpened(uint64_t atUs) {
   engine_.At(atUs);
   rx_.clear();
   lineQuietSinceUs_ = std::max(lineQuietSinceUs_, atUs);
-  if (faults_.noiseBytes > 0 && !faults_.unplugged) SendNoise(atUs + 5'000);
+  // A moment for the tester to set the line up first.
+  if (faults_.noiseBytes > 0 && !faults_.unplugged) SendNoise(atUs + 50'000);
+}
+
+uint32_t VirtualEcu::NoiseWord() {
+  uint32_t x = seed_ * 2654435761u + ++noiseCounter_ * 40503u;
+  x ^= x << 13;
+  x ^= x >> 17;
+  x ^= x << 5;
+  return x;
 }
 
 void VirtualEcu::SendNoise(uint64_t atUs) {
@@ -194,6 +210,7 @@ void VirtualEcu::HandleFrame(const std::vector<uint8_t>& frame, size_t msgStart,
       Log(startUs, true, frame, "not addressed to this ECU");
       return;
     }
+    testerAddress_ = frame[2];  // the answer goes back to whoever asked
   }
   if (msgLen == 0) {
     Log(startUs, true, frame, "empty message, ignored");
@@ -236,7 +253,8 @@ void VirtualEcu::HandleFrame(const std::vector<uint8_t>& frame, size_t msgStart,
     }
     return;
   }
-  if (busyGiven_ < faults_.busyAnswers) {
+  const bool dataService = !IsLinkService(sid);
+  if (dataService && busyGiven_ < faults_.busyAnswers) {
     ++busyGiven_;
     Transmit(Negative(sid, 0x21), answerAt, "busy");
     return;
@@ -249,9 +267,13 @@ void VirtualEcu::HandleFrame(const std::vector<uint8_t>& frame, size_t msgStart,
     return;
   }
   uint64_t at = answerAt;
-  for (uint32_t i = 0; i < faults_.pendingAnswers; ++i) {
+  for (uint32_t i = 0; dataService && i < faults_.pendingAnswers; ++i) {
     Transmit(Negative(sid, 0x78), at, "pending");
     at = txBusyUntilUs_ + uint64_t{settings_.p2Ms} * 1000;
+  }
+  if (faults_.pendingOnly && faults_.pendingAnswers > 0) {
+    Log(at, false, *answer, "kept back after the pending answers");
+    return;
   }
   if (faults_.wrongService && !answer->empty() && (*answer)[0] != 0x7F) (*answer)[0] ^= 0x01;
   Transmit(std::move(*answer), at, "");
@@ -266,10 +288,30 @@ void VirtualEcu::Transmit(std::vector<uint8_t> message, uint64_t startUs, const 
   EcuTransmission t;
   t.startUs = std::max(startUs, txBusyUntilUs_);
   const size_t len = message.size();
-  if (len < 64) {
-    t.bytes = {static_cast<uint8_t>(0x80 + len), kTesterAddress, kEcuAddress};
-  } else {
-    t.bytes = {0x80, kTesterAddress, kEcuAddress, static_cast<uint8_t>(len)};
+  AnswerHeader form = settings_.answerHeader;
+  if (form == AnswerHeader::kRotate) form = static_cast<AnswerHeader>(headerTurn_++ % 4);
+  const auto length = static_cast<uint8_t>(len);
+  switch (form) {
+    case AnswerHeader::k80:
+      t.bytes = {0x80, testerAddress_, kEcuAddress, length};
+      break;
+    case AnswerHeader::k00:
+      t.bytes = {0x00, length};
+      break;
+    case AnswerHeader::kShort:
+      if (len < 64) {
+        t.bytes = {length};
+      } else {
+        t.bytes = {0x00, length};
+      }
+      break;
+    default:
+      if (len < 64) {
+        t.bytes = {static_cast<uint8_t>(0x80 + len), testerAddress_, kEcuAddress};
+      } else {
+        t.bytes = {0x80, testerAddress_, kEcuAddress, length};
+      }
+      break;
   }
   t.bytes.insert(t.bytes.end(), message.begin(), message.end());
   uint8_t sum = 0;
@@ -277,6 +319,23 @@ void VirtualEcu::Transmit(std::vector<uint8_t> message, uint64_t startUs, const 
   if (faults_.badChecksum) ++sum;
   t.bytes.push_back(sum);
   if (faults_.truncated) t.bytes.pop_back();
+  if (faults_.noisyAnswers && t.bytes.size() > 1) {
+    const uint32_t x = NoiseWord();
+    t.bytes[1 + x % (t.bytes.size() - 1)] ^= static_cast<uint8_t>((x >> 8) % 255 + 1);
+  }
+  if (faults_.pullPlugAfterBytes >= 0) {
+    // The plug comes out with this frame on the wire: the rest of it never arrives and
+    // nothing is heard or echoed any more until it is put back.
+    t.bytes.resize(std::min(t.bytes.size(), static_cast<size_t>(faults_.pullPlugAfterBytes)));
+    faults_.pullPlugAfterBytes = -1;
+    faults_.unplugged = true;
+    ++answersSent_;
+    Log(t.startUs, false, t.bytes, "plug pulled");
+    if (t.bytes.empty()) return;
+    txBusyUntilUs_ = ByteEndMicros(t.startUs, t.bytes.size() - 1);
+    out_.push_back(std::move(t));
+    return;
+  }
   const uint64_t end = ByteEndMicros(t.startUs, t.bytes.size() - 1);
   txBusyUntilUs_ = end;
   lineQuietSinceUs_ = std::max(lineQuietSinceUs_, end);
@@ -299,7 +358,25 @@ void VirtualEcu::EndSession(uint64_t atUs, bool noise) {
   busyGiven_ = 0;
   for (Control& c : controls_) c = Control{};
   ApplyControls();
-  if (noise && faults_.noiseBytes > 0) SendNoise(atUs + 20'000);
+  if (noise && faults_.noiseBytes > 0) {
+    // Not into the gap after the last answer, where a tester still listens for frames.
+    SendNoise(std::max(atUs, txBusyUntilUs_) + uint64_t{kQuietAfterAnswerMs} * 1000);
+  }
+}
+
+uint64_t VirtualEcu::NextDeadlineUs() const {
+  if (!session_ || faults_.unplugged || faults_.noiseBytes == 0)
+    return std::numeric_limits<uint64_t>::max();
+  return lastExchangeUs_ + uint64_t{settings_.p3MaxMs} * 1000 + 1;
+}
+
+void VirtualEcu::Advance(uint64_t nowUs) {
+  if (!session_ || faults_.unplugged) return;
+  const uint64_t deadline = lastExchangeUs_ + uint64_t{settings_.p3MaxMs} * 1000;
+  if (nowUs <= deadline) return;
+  if (!rx_.empty() && rxStartUs_ <= deadline) return;  // a request under way came in time
+  Log(deadline, false, {}, "session timed out (no request)");
+  EndSession(deadline, true);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -20,6 +20,9 @@ constexpr uint8_t kEcuAddress = 0x10;
 constexpr uint8_t kEcuFunctionalAddress = 0x33;
 
 constexpr uint32_t kKLineBaud = 10400;
+// The line stays quiet at least this long after an answer before anything else is sent (the
+// shortest gap between frames a tester may rely on).
+constexpr uint32_t kQuietAfterAnswerMs = 55;
 constexpr uint32_t kKLineBitsPerByte = 10;  // start bit, 8 data bits, stop bit
 
 // End time of byte `index` (0-based) of a run of bytes sent back to back from startUs.
@@ -40,6 +43,7 @@ struct EcuFaults {
   bool truncated = false;       // every answer loses its checksum byte
   uint32_t busyAnswers = 0;     // this many 7F sid 21 answers before each real one
   uint32_t pendingAnswers = 0;  // this many 7F sid 78 answers before each real one
+  bool pendingOnly = false;     // ... and then the real one never comes
   bool wrongKeyBytes = false;   // StartCommunication answered C1 EF 8F
   bool shortLiveData = false;   // 21 01 answered with 35 message bytes instead of 36
   bool shortMemRead = false;    // 23 answered with only half of the bytes asked for
@@ -47,14 +51,33 @@ struct EcuFaults {
   int32_t refuseService = -1;   // this service id is refused (-1: none)
   int32_t refuseId = -1;        // ... only when its first parameter byte is this (-1: any)
   uint8_t refuseCode = 0x22;    // response code of the refusal; 0 refuses by not answering
-  // A burst of this many noise bytes (never zero) when the line opens and after a session
-  // closed by StopCommunication or ECUReset, before the next wake-up.
+  // A burst of this many noise bytes (never zero) when a tester opens the line and after each
+  // session (closed by StopCommunication or ECUReset, or timed out), before the next wake-up.
+  // It starts no sooner than kQuietAfterAnswerMs after the ECU's last answer.
   uint32_t noiseBytes = 0;
   // ReadDTCByStatus reports these codes (in this order, 0000 included, status E0) instead of
   // the stored ones when not empty.
   std::vector<uint16_t> dtcAnswerCodes;
   // ReadDTCByStatus carries this count byte whatever number of codes follows (-1: the number).
   int32_t dtcCountByte = -1;
+  // The adapter loses the echo of the last this-many bytes of every write; the ECU still
+  // hears the whole request.
+  uint32_t lostEchoBytes = 0;
+  // The plug comes out while the next answer is on the wire: only this many of its bytes
+  // arrive, then the line is dead (unplugged is set; -1: never).
+  int32_t pullPlugAfterBytes = -1;
+  // A spike on the wire: one byte of every answer after its first one arrives garbled.
+  bool noisyAnswers = false;
+};
+
+// The header form of the ECU's answers (the target is the tester that asked, the source the
+// ECU).
+enum class AnswerHeader : uint8_t {
+  kAddress,  // 80+L, target, source; from 64 message bytes on 80, target, source, L
+  k80,       // 80, target, source, L
+  k00,       // 00, L
+  kShort,    // L alone; from 64 message bytes on, which it cannot tell, 00, L
+  kRotate,   // the four forms above in turn, one answer each
 };
 
 struct EcuSettings {
@@ -72,6 +95,7 @@ struct EcuSettings {
   // functions active.
   std::array<uint8_t, 2> configFlags{0xAB, 0x5E};
   uint8_t immoStatus = 0xA0;
+  AnswerHeader answerHeader = AnswerHeader::kAddress;
 };
 
 // One frame the ECU puts on the line; byte k ends at ByteEndMicros(startUs, k).
@@ -112,6 +136,12 @@ class VirtualEcu {
   void TesterByte(uint8_t value, uint64_t endUs);
   // The tester held the line low from startUs to endUs.
   void TesterBreak(uint64_t startUs, uint64_t endUs);
+  // Time has passed on the line up to nowUs with nothing heard: a session whose P3 time ran
+  // out ends there (with the noise fault, a burst follows).
+  void Advance(uint64_t nowUs);
+  // When Advance next has something to do on the line (a session ending with the noise fault),
+  // or the largest time there is.
+  uint64_t NextDeadlineUs() const;
   // Frames due to be sent, in time order; taking them empties the queue.
   std::vector<EcuTransmission> TakeTransmissions();
   // Whether bytes written by the tester come back (the adapter's echo).
@@ -155,6 +185,7 @@ class VirtualEcu {
   void Transmit(std::vector<uint8_t> message, uint64_t startUs, const char* note);
   void EndSession(uint64_t atUs, bool noise);
   void SendNoise(uint64_t atUs);
+  uint32_t NoiseWord();
   void Log(uint64_t atUs, bool fromTester, const std::vector<uint8_t>& frame, std::string note);
   std::vector<uint8_t> Negative(uint8_t sid, uint8_t code) const { return {0x7F, sid, code}; }
   std::optional<std::vector<uint8_t>> ServiceAnswer(std::span<const uint8_t> req, uint64_t atUs);
@@ -189,6 +220,8 @@ class VirtualEcu {
   uint32_t answersSent_ = 0;
   uint32_t busyGiven_ = 0;
   uint32_t noiseCounter_ = 0;
+  uint8_t testerAddress_ = 0xF1;  // source address of the last addressed request
+  uint32_t headerTurn_ = 0;       // the next form of AnswerHeader::kRotate
 
   // ECU memory.
   std::vector<StoredTroubleCode> stored_;

@@ -62,6 +62,8 @@ class VirtualLine final : public SerialPort {
   bool LineUsable() const;  // the tester's line settings match the ECU's
   void Queue(uint64_t atUs, uint8_t value);
   void CollectTransmissions();
+  // Lets the ECU act on the time that has passed (a session timing out), then collects.
+  void CatchUp();
 
   VirtualEcu& ecu_;
   Clock& clock_;

@@ -8,7 +8,9 @@
 #   tools/setup.sh package                 build for /usr in build-deb/, then make the Debian package
 #
 # Environment: KVD_SANITIZE=0 skips the sanitizer pass of "test"; KVD_FUZZ=0 skips its short
-# fuzzing pass (never skipped when CI=true); KVD_JOBS sets build jobs.
+# fuzzing pass (never skipped when CI=true); KVD_JOBS sets build jobs; KVD_WINDOWS=0 skips the
+# Windows part of "test" (cross-build, tests under Wine) on a developer's machine, never when
+# CI=true.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -22,17 +24,21 @@ packages=(build-essential cmake ninja-build pkg-config git ccache
           help2man desktop-file-utils dpkg-dev file
           clang libclang-rt-14-dev)
 
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  sudo=""
+# The Windows part of "test" only: the MinGW-w64 cross compilers, Wine, GoogleTest's sources.
+windows_packages=(g++-mingw-w64-x86-64-posix wine wine64 googletest)
+
+install_missing() {  # install_missing PACKAGE...
+  local missing=() p sudo=""
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
   [ "$(id -u)" -ne 0 ] && sudo=sudo
   echo "Installing: ${missing[*]}"
   $sudo apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
+}
+install_missing "${packages[@]}"
 
 jobs=${KVD_JOBS:-$(nproc)}
 
@@ -77,6 +83,12 @@ case "$mode" in
     if [ "${CI:-}" = true ] || [ "${KVD_FUZZ:-1}" != 0 ]; then
       echo "== Fuzz targets, 20 s each =="
       tools/fuzz.sh 20
+    fi
+    if [ "${CI:-}" = true ] || [ "${KVD_WINDOWS:-1}" != 0 ]; then
+      install_missing "${windows_packages[@]}"
+      tools/windows-test.sh build
+    else
+      echo "== Windows part skipped (KVD_WINDOWS=0) =="
     fi
     ;;
   package)

@@ -647,6 +647,8 @@ void TFormDiagJ5E2::miConnectClick() {
     EmptyHistory();
   }
   session_->miConnectClick();
+  // A close that came while the connect pumped messages was held until now.
+  if (closing_ && !session_->InPollStep()) QTimer::singleShot(0, this, [this] { close(); });
 }
 
 void TFormDiagJ5E2::miPauseClick() {
@@ -813,10 +815,11 @@ void TFormDiagJ5E2::showEvent(QShowEvent* event) {
 }
 
 void TFormDiagJ5E2::closeEvent(QCloseEvent* event) {
-  if (session_->InPollStep()) {
+  if (session_->InPollStep() || session_->Connecting()) {
     // The connect box or a message of the poll step is open: the window closes as soon as
-    // the step has returned.
+    // the step or the connect has returned, and a connect is cancelled so that this is soon.
     closing_ = true;
+    if (session_->Connecting()) connectCancelled_ = true;
     event->ignore();
     return;
   }

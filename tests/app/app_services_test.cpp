@@ -5,9 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTemporaryDir>
@@ -57,6 +59,51 @@ TEST(AppServicesTest, DemoPortConnectsAndRecordsInRealTime) {
   EXPECT_GE(records, 3);
   EXPECT_EQ(services.OpenWindow(), nullptr);
   EXPECT_LT(clock.elapsed(), 20000);
+}
+
+// Closing the window while its first connect runs holds the close until the connect has
+// returned: the window stays up, modal over everything, so the launcher cannot start a second
+// one meanwhile; the close cancels the connect, and its message comes before the window goes.
+TEST(AppServicesTest, CloseDuringTheConnectKeepsTheWindowModalUntilTheConnectHasReturned) {
+  QTemporaryDir dir;
+  AppServices services(UserSettings::OpenFile(dir.filePath("user.conf")), QString());
+  bool closeAsked = false;
+  bool heldModal = false;
+  bool visibleAtMessage = false;
+  QString message;
+  QElapsedTimer clock;
+  clock.start();
+  qint64 closeAskedMs = 0;
+  QTimer watch;
+  QObject::connect(&watch, &QTimer::timeout, [&] {
+    TFormDiagJ5E2* w = services.OpenWindow();
+    if (!w) return;
+    if (!closeAsked && w->Session().Connecting()) {
+      closeAsked = true;
+      closeAskedMs = clock.elapsed();
+      EXPECT_FALSE(w->close());
+      heldModal = w->isVisible() && QApplication::activeModalWidget() == w;
+      return;
+    }
+    for (QMessageBox* box : w->findChildren<QMessageBox*>()) {
+      if (!box->isVisible() || box->standardButtons() != QMessageBox::Ok) continue;
+      message = box->text();
+      visibleAtMessage = w->isVisible();
+      box->button(QMessageBox::Ok)->click();
+    }
+    if (clock.elapsed() > 20000) w->close();
+  });
+  watch.start(20);
+  services.RunDiagnostics(nullptr, PortChoice::VirtualEcu(), 1, QStringLiteral("Demo"), true,
+                          QString());
+  watch.stop();
+  EXPECT_TRUE(closeAsked);
+  EXPECT_TRUE(heldModal);
+  EXPECT_EQ(message, QString::fromUtf8(kConnectFailedText));
+  EXPECT_TRUE(visibleAtMessage);
+  EXPECT_EQ(services.OpenWindow(), nullptr);
+  // The close cancelled the connect at its next wait instead of letting it run on.
+  EXPECT_LT(clock.elapsed() - closeAskedMs, 3000);
 }
 
 // Answers the settings dialog once it runs modally.

@@ -11,12 +11,15 @@
 #include <QStatusBar>
 #include <QStatusTipEvent>
 #include <QTemporaryDir>
+
 #include <QToolButton>
 #include <vector>
+#include "link/serial_port.h"
 
 #include "app/families.h"
 #include "app/port_choice.h"
 #include "app/single_instance.h"
+#include "link/serial_port.h"
 
 namespace kvd {
 namespace {
@@ -83,8 +86,6 @@ TEST(PortChoiceTest, AnswersOfThePrompt) {
   EXPECT_EQ(ParsePortAnswer(" 12 "), PortChoice::Com(12));
   EXPECT_EQ(ParsePortAnswer("abc"), PortChoice::Com(1));
   EXPECT_EQ(ParsePortAnswer(""), PortChoice::Com(1));
-  EXPECT_EQ(ParsePortAnswer("70000"), PortChoice::Com(1));
-  EXPECT_EQ(ParsePortAnswer("-3"), PortChoice::Com(1));
   EXPECT_EQ(ParsePortAnswer("65535"), PortChoice::Com(65535));
   EXPECT_EQ(ParsePortAnswer(VirtualEcuChoiceText()), PortChoice::VirtualEcu());
   EXPECT_EQ(ParsePortAnswer("demo"), PortChoice::VirtualEcu());
@@ -93,6 +94,39 @@ TEST(PortChoiceTest, AnswersOfThePrompt) {
 #endif
   EXPECT_EQ(PortCaption(PortChoice::Com(3)), QStringLiteral("COM3"));
   EXPECT_EQ(PortCaption(PortChoice::Path("/dev/ttyUSB1")), QStringLiteral("/dev/ttyUSB1"));
+}
+
+// A number out of the 16-bit range keeps its low 16 bits, so that OpenPort sees it and refuses
+// it with its message; only what is no 32-bit number at all becomes COM1.
+TEST(PortChoiceTest, OutOfRangeNumbersKeepTheirLow16Bits) {
+  const struct {
+    const char* answer;
+    uint16_t port;
+  } cases[] = {
+      {"-1", 65535},      {"-2", 65534},      {"-9", 65527},
+      {"-10", 65526},     {"-3", 65533},      {"65536", 0},
+      {"70000", 4464},    {"-65536", 0},      {"2147483647", 65535},
+      {"-2147483648", 0}, {"99999999999", 1}, {"+5", 5},
+      {"0", 0},           {"3.5", 1},         {"0x10", 1},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(ParsePortAnswer(QString::fromLatin1(c.answer)), PortChoice::Com(c.port)) << c.answer;
+  }
+  for (int32_t n : {-2, -9}) EXPECT_TRUE(IsRefusedPortNumber(ComPortNumber(n))) << n;
+  for (int32_t n : {-1, -10, 65535}) EXPECT_FALSE(IsRefusedPortNumber(ComPortNumber(n))) << n;
+}
+
+TEST(LauncherTest, NegativePortAnswerReachesTheWindowAsItsSixteenBitNumber) {
+  QTemporaryDir dir;
+  FakeServices services;
+  services.portAnswer = QStringLiteral("-2");
+  TMForm form(services, Quick(dir.path()));
+  ASSERT_TRUE(form.FormCreate());
+  EXPECT_EQ(form.windowTitle(), QStringLiteral("KVD - Diagnostics ver.1.00   [COM65534]"));
+  form.PopMenuECUClick(1);
+  form.sbStartDiagClick();
+  ASSERT_EQ(services.runs.size(), 1u);
+  EXPECT_EQ(services.runs[0].port, PortChoice::Com(65534));
 }
 
 TEST(LauncherTest, StartAsksForThePortAndFillsTheFamilyMenu) {

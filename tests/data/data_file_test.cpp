@@ -223,7 +223,7 @@ TEST_F(DataFileTest, FamilyOfBytesFollowsTheLaunchersTable) {
 }
 
 TEST_F(DataFileTest, MessagesCarryTheFileName) {
-  EXPECT_EQ(FileMessage(kMsgFileIncompatible, "/tmp/данные.kdd"),
+  EXPECT_EQ(FileMessage(kMsgFileIncompatible, PathFromUtf8("/tmp/данные.kdd")),
             "Файл /tmp/данные.kdd имеет несовместимый формат данных!");
   EXPECT_EQ(FileMessage(kMsgFileCreateFailed, "a.kdd"), "Ошибка при создании файла a.kdd");
   EXPECT_EQ(FileMessage(kMsgFileOpenFailed, "%s.kdd"), "Ошибка при открытии файла %s.kdd");

@@ -14,6 +14,7 @@
 
 #include "data/history.h"
 #include "data/parameters.h"
+#include "data/utf8_path.h"
 
 namespace kvdtest {
 
@@ -49,7 +50,10 @@ class ScratchDir {
     std::error_code ec;
     std::filesystem::remove_all(path_, ec);
   }
-  std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+  // name is UTF-8 text.
+  std::filesystem::path operator/(const std::string& name) const {
+    return path_ / kvd::PathFromUtf8(name);
+  }
   const std::filesystem::path& path() const { return path_; }
 
  private:

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#ifndef _WIN32
 #include "session/cli_run.h"
+#ifndef _WIN32
 #include "session/response_codes.h"
 #include "sim/sim_process.h"
 #endif
@@ -15,12 +15,14 @@
 namespace kvd {
 namespace {
 
-#ifndef _WIN32
 using testing::CliRun;
+using testing::RunCli;
+
+// These runs need kvd-ecu-sim on a pseudo-terminal: POSIX only.
+#ifndef _WIN32
 using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
-using testing::RunCli;
 
 const std::string kHeader = "Ошибка\tТекущая\tСохр.\tОписание";
 
@@ -60,6 +62,8 @@ TEST(DtcCommand, RefusedClearAndOddAnswers) {
   }
 }
 
+#endif  // !_WIN32
+
 TEST(DtcCommand, UsageErrorsEndWithTwo) {
   for (const std::vector<std::string>& args : {std::vector<std::string>{"dtc"},
                                                {"dtc", "--demo", "--lang", "fr"},
@@ -69,7 +73,6 @@ TEST(DtcCommand, UsageErrorsEndWithTwo) {
     EXPECT_TRUE(run.lines.empty()) << args.back();
   }
 }
-#endif  // !_WIN32
 
 }  // namespace
 }  // namespace kvd

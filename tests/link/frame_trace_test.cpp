@@ -195,6 +195,7 @@ TEST(FrameTraceFile, LinesReachTheFileAsTheyAreMade) {
             "       0 # kvd-cli frame trace; times in ms since the trace began\n"
             "      12 TX 82 10 F1 3E 01 C2\n"
             "      12 # two lines\n");
+  in.close();  // Windows removes no file that is still open
   trace.reset();
   std::filesystem::remove(file);
 

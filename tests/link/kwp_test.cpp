@@ -486,3 +486,85 @@ TEST_F(KwpTest, RandomAnswersNeverOverrunOrHang) {
 
 }  // namespace
 }  // namespace kvd
+
+namespace kvd {
+namespace {
+
+using test::EcuFrame;
+using test::FakePort;
+using Kind = FakePort::Kind;
+
+// ---- The wait hook ------------------------------------------------------------------------
+
+// Where the hook runs, by the number of port events before it, and what it may never split:
+// the break, the 25 ms after it and the frame, and the echo of a wake-up and its drain.
+TEST(KwpWaitHook, RunsAfterEveryWaitButNeverInsideTheWakeUp) {
+  VirtualClock clock;
+  FakePort port(clock);
+  KwpLink link(port, clock);
+  link.TargetAddress = 0x10;
+  port.SetReadTimeouts(0, 5, 100);
+  port.ClearEvents();
+  std::vector<size_t> calls;  // number of port events when the hook ran
+  link.WaitHook = [&] {
+    calls.push_back(port.Events().size());
+    return true;
+  };
+  port.QueueReply(EcuFrame({0xC1, 0x6B, 0x8F}), FakePort::kFullEcho, 30);
+  ASSERT_EQ(link.KwpTransaction({0x81}, 0, 1), kKwpPositive);
+  port.QueueReply(EcuFrame({0x61, 0x01, 0xAA}));
+  ASSERT_EQ(link.KwpTransaction({0x21, 0x01}), kKwpPositive);
+
+  const auto& ev = port.Events();
+  size_t breakOn = 0, write = 0, drain = 0;
+  for (size_t i = 0; i < ev.size(); ++i) {
+    if (ev[i].kind == Kind::Break && ev[i].on) breakOn = i;
+    if (ev[i].kind == Kind::Write && write == 0) write = i;
+    if (ev[i].kind == Kind::SetTimeouts && ev[i].timeouts.ReadTotalTimeoutConstant == 1) drain = i;
+  }
+  ASSERT_TRUE(breakOn && write && drain);
+  for (size_t at : calls) {
+    EXPECT_FALSE(at > breakOn && at <= write) << "between the break and the frame, at " << at;
+    EXPECT_FALSE(at > write && at <= drain + 1) << "between the echo and the drain, at " << at;
+  }
+  // After the delay, the idle time, the drain, each of the 3 + 4 answer bytes; then after
+  // the delay, each of the 6 echo bytes and each of the 7 answer bytes.
+  EXPECT_EQ(calls.size(), 3u + 7u + 1u + 6u + 7u);
+}
+
+// A hook that says stop at its n-th call ends the transaction there, with the port as the
+// caller left it and nothing sent after the moment.
+TEST(KwpWaitHook, StopAtAnyPointEndsTheTransactionCleanly) {
+  for (const bool wakeUp : {true, false}) {
+    for (int stopAt = 1; stopAt <= (wakeUp ? 10 : 14); ++stopAt) {
+      SCOPED_TRACE((wakeUp ? "StartCommunication, stop at call " : "21 01, stop at call ") +
+                   std::to_string(stopAt));
+      VirtualClock clock;
+      FakePort port(clock);
+      KwpLink link(port, clock);
+      link.TargetAddress = 0x10;
+      port.SetReadTimeouts(0, 5, 100);
+      int calls = 0;
+      size_t writesAtStop = 0;
+      link.WaitHook = [&] {
+        if (++calls < stopAt) return true;
+        writesAtStop = port.Writes().size();
+        return false;
+      };
+      // Busy first, so that a resend would show as a second write.
+      port.QueueReply(EcuFrame(wakeUp ? std::vector<uint8_t>{0x7F, 0x81, 0x21}
+                                      : std::vector<uint8_t>{0x7F, 0x21, 0x21}));
+      const int32_t result =
+          wakeUp ? link.KwpTransaction({0x81}, 0, 1) : link.KwpRetry(KwpRequest{0x21, 0x01});
+      EXPECT_EQ(result, kKwpCancelled);
+      EXPECT_EQ(calls, stopAt);  // KwpRetry does not try again after a stop
+      EXPECT_EQ(port.Writes().size(), writesAtStop);
+      EXPECT_FALSE(port.BreakHeld());
+      EXPECT_EQ(port.CurrentTimeouts().ReadTotalTimeoutMultiplier, 5u);
+      EXPECT_EQ(port.CurrentTimeouts().ReadTotalTimeoutConstant, 100u);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace kvd

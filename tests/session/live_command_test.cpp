@@ -3,7 +3,6 @@
 // runs it. Few and short: each run takes the real connect time of about 2.4 s.
 #include <gtest/gtest.h>
 
-#ifndef _WIN32
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -16,6 +15,7 @@
 #include "data/data_file.h"
 #include "data/history.h"
 #include "data/text_export.h"
+#include "data/utf8_path.h"
 #include "link/clock.h"
 #include "session/cli_run.h"
 
@@ -49,7 +49,7 @@ TEST(LiveCommand, PollsTheVirtualEcuAndSavesTheRecording) {
   const auto file = std::filesystem::temp_directory_path() / "kvd_live_command_test.kdd";
   std::filesystem::remove(file);
   const CliRun run =
-      RunCli({"live", "--demo", "--seconds", "2", "--interval", "100", "--save", file.string()});
+      RunCli({"live", "--demo", "--seconds", "2", "--interval", "100", "--save", PathText(file)});
   EXPECT_EQ(run.exitCode, 0);
   const int records = CheckOutput(run);
   // 2 s at 100 ms: about 20 ticks, each reading one record.
@@ -68,12 +68,35 @@ TEST(LiveCommand, PollsTheVirtualEcuAndSavesTheRecording) {
   std::filesystem::remove(file);
 }
 
+// Ctrl+C is SIGINT to one process here; Windows has no way to send it to just one other
+// program, so this stays a POSIX test.
+#ifndef _WIN32
 TEST(LiveCommand, InterruptClosesTheSessionAndStillReports) {
   const CliRun run = RunCli({"live", "--demo", "--seconds", "60", "--interval", "50"}, 4);
   EXPECT_EQ(run.exitCode, 0);
   const int records = CheckOutput(run);
   EXPECT_GE(records, 2);
   EXPECT_LE(records, 10);  // ended at once, not after a minute
+}
+#endif
+
+// The poll interval comes from "kvddiag.ini" in the program's own folder, wherever the
+// program was started from and whatever letters that folder's name has.
+TEST(LiveCommand, TakesTheIntervalFromTheIniBesideTheProgram) {
+  const auto dir = std::filesystem::temp_directory_path() / PathFromUtf8("kvd_программа_ini");
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  const auto copy = dir / PathFromUtf8(std::string("kvd-cli") + testing::kExeSuffix);
+  std::filesystem::copy_file(PathFromUtf8(testing::kCliPath), copy);
+  std::ofstream(dir / "kvddiag.ini") << "[COM_RFRSH_INTERVALS]\nJ5E2_RFRSH=100\n";
+  const CliRun run = RunCli({"live", "--demo", "--seconds", "2"}, 0, PathText(copy));
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  const int records = CheckOutput(run);
+  // 2 s at 100 ms: about 20 records; at the default 250 ms it would be 8.
+  EXPECT_GE(records, 15);
+  EXPECT_LE(records, 21);
+  std::error_code ec;
+  std::filesystem::remove_all(dir, ec);
 }
 
 // Every command has the same help and the same usage errors: exit 2, nothing on standard
@@ -104,43 +127,52 @@ TEST(LiveCommand, UsageErrorsEndWithTwoAndHelpWithZero) {
 // kvd-cli info and export on a recording of the virtual clock: the export is byte for byte the
 // window's text, and a file that is not a data file is refused with the program's message.
 TEST(FileCommands, InfoAndExportOfARecordingAndARefusedFile) {
-  const auto dir = std::filesystem::temp_directory_path();
-  const auto kdd = dir / "kvd_file_commands_test.kdd";
-  const auto txt = dir / "kvd_file_commands_test.txt";
-  VirtualClock clock;
-  HistoryStore store(clock);
-  uint8_t block[36] = {0x61, 0x01};
-  for (int i = 0; i < 5; ++i) {
-    block[2 + 10] = static_cast<uint8_t>(20 * i);  // some payload that changes
-    store.Append(block);
-    clock.AdvanceMs(250);
+  // Plain and Russian file names: the command line is UTF-8 on every system.
+  for (const std::string name : {"kvd_file_commands_test", "kvd_данные_проверки"}) {
+    SCOPED_TRACE(name);
+    const auto dir = std::filesystem::temp_directory_path();
+    const auto kdd = dir / PathFromUtf8(name + ".kdd");
+    const auto txt = dir / PathFromUtf8(name + ".txt");
+    VirtualClock clock;
+    HistoryStore store(clock);
+    uint8_t block[36] = {0x61, 0x01};
+    for (int i = 0; i < 5; ++i) {
+      block[2 + 10] = static_cast<uint8_t>(20 * i);  // some payload that changes
+      store.Append(block);
+      clock.AdvanceMs(250);
+    }
+    store.SetStartMark(1);
+    WriteDataFile(kdd, store, store.AllRecords());
+
+    CliRun info = RunCli({"info", PathText(kdd)});
+    EXPECT_EQ(info.exitCode, 0) << info.err;
+    std::string all;
+    for (const auto& l : info.lines) all += l + "\n";
+    EXPECT_NE(all.find("file:      " + PathText(kdd)), std::string::npos) << all;
+    EXPECT_NE(all.find("records:   5"), std::string::npos) << all;
+    EXPECT_NE(all.find("0:00:01.00"), std::string::npos) << all;
+    EXPECT_NE(all.find("marked:    1"), std::string::npos) << all;
+
+    CliRun exported = RunCli({"export", PathText(kdd), PathText(txt)});
+    EXPECT_EQ(exported.exitCode, 0) << exported.err;
+    std::ifstream in(txt, std::ios::binary);
+    const std::string written((std::istreambuf_iterator<char>(in)),
+                              std::istreambuf_iterator<char>());
+    in.close();
+    EXPECT_EQ(written, BuildTextExport(store, store.AllRecords()));
+
+    // Not a data file: refused with the program's message naming the file, nothing written.
+    std::ofstream(kdd, std::ios::binary | std::ios::trunc) << "not a recording";
+    std::filesystem::remove(txt);
+    const CliRun refused = RunCli({"info", PathText(kdd)});
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_NE(refused.err.find(FileMessage(kMsgFileIncompatible, kdd)), std::string::npos)
+        << refused.err;
+    EXPECT_EQ(RunCli({"export", PathText(kdd), PathText(txt)}).exitCode, 1);
+    EXPECT_FALSE(std::filesystem::exists(txt));
+    std::filesystem::remove(kdd);
   }
-  store.SetStartMark(1);
-  WriteDataFile(kdd, store, store.AllRecords());
-
-  CliRun info = RunCli({"info", kdd.string()});
-  EXPECT_EQ(info.exitCode, 0);
-  std::string all;
-  for (const auto& l : info.lines) all += l + "\n";
-  EXPECT_NE(all.find("records:   5"), std::string::npos) << all;
-  EXPECT_NE(all.find("0:00:01.00"), std::string::npos) << all;
-  EXPECT_NE(all.find("marked:    1"), std::string::npos) << all;
-
-  CliRun exported = RunCli({"export", kdd.string(), txt.string()});
-  EXPECT_EQ(exported.exitCode, 0);
-  std::ifstream in(txt, std::ios::binary);
-  const std::string written((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  EXPECT_EQ(written, BuildTextExport(store, store.AllRecords()));
-
-  // Not a data file: refused, nothing written, no crash.
-  std::ofstream(kdd, std::ios::binary | std::ios::trunc) << "not a recording";
-  std::filesystem::remove(txt);
-  EXPECT_EQ(RunCli({"info", kdd.string()}).exitCode, 1);
-  EXPECT_EQ(RunCli({"export", kdd.string(), txt.string()}).exitCode, 1);
-  EXPECT_FALSE(std::filesystem::exists(txt));
-  std::filesystem::remove(kdd);
 }
 
 }  // namespace
 }  // namespace kvd
-#endif

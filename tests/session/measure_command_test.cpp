@@ -2,13 +2,14 @@
 // kvd-cli measure end to end on a data file the test writes.
 #include <gtest/gtest.h>
 
-#ifndef _WIN32
 #include <filesystem>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "data/data_file.h"
 #include "data/history.h"
+#include "data/utf8_path.h"
 #include "session/cli_run.h"
 
 namespace kvd {
@@ -43,16 +44,16 @@ std::string Joined(const CliRun& run) {
 }
 
 TEST(MeasureCommandTest, MeasuresTheSavedMarksOrTheGivenRecords) {
-  const std::filesystem::path dir =
-      std::filesystem::temp_directory_path() / ("kvd-measure-" + std::to_string(getpid()));
+  const std::filesystem::path dir = std::filesystem::temp_directory_path() /
+                                    ("kvd-measure-" + std::to_string(std::random_device{}()));
   std::filesystem::create_directories(dir);
-  const std::string marked = (dir / "marked.kdd").string();
-  const std::string plain = (dir / "plain.kdd").string();
+  const std::string marked = PathText(dir / "marked.kdd");
+  const std::string plain = PathText(dir / "plain.kdd");
   {
     const auto m = Records(7, 2);  // end mark before the start mark
-    WriteDataFile(marked, m.data(), 10);
+    WriteDataFile(PathFromUtf8(marked), m.data(), 10);
     const auto p = Records(-1, 4);  // only an end mark
-    WriteDataFile(plain, p.data(), 10);
+    WriteDataFile(PathFromUtf8(plain), p.data(), 10);
   }
 
   // The saved marks: records 2..7, 5 s of 10 g/s = 0.05 kg; extremes over records 2..6.
@@ -84,7 +85,7 @@ TEST(MeasureCommandTest, MeasuresTheSavedMarksOrTheGivenRecords) {
       {{"measure", plain, "--from", "0", "--to", "10"}, 1, "record 10 is not in"},
       {{"measure", plain, "--from", "-1", "--to", "3"}, 1, "record -1 is not in"},
       {{"measure", plain, "--from", "2"}, 2, "--to"},
-      {{"measure", (dir / "missing.kdd").string()}, 1, "Ошибка при открытии файла"},
+      {{"measure", PathText(dir / "missing.kdd")}, 1, "Ошибка при открытии файла"},
   };
   for (const Failure& f : failures) {
     run = RunCli(f.args);
@@ -97,4 +98,3 @@ TEST(MeasureCommandTest, MeasuresTheSavedMarksOrTheGivenRecords) {
 
 }  // namespace
 }  // namespace kvd
-#endif

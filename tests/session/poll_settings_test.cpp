@@ -38,11 +38,11 @@ TEST(IniReaderTest, OddValuesAndFilesKeepTheDefaults) {
   EXPECT_EQ(ParsePollSettings("[COM_RFRSH_INTERVALS]\nJ5E2_RFRSH=0").IntervalMs, 0);
 
   const auto dir = std::filesystem::temp_directory_path();
-  EXPECT_EQ(ReadPollSettingsFile((dir / "kvd-no-such.ini").string()).IntervalMs, 250);
-  EXPECT_EQ(ReadPollSettingsFile(dir.string()).IntervalMs, 250);  // a folder
+  EXPECT_EQ(ReadPollSettingsFile(dir / "kvd-no-such.ini").IntervalMs, 250);
+  EXPECT_EQ(ReadPollSettingsFile(dir).IntervalMs, 250);  // a folder
   const auto path = dir / "kvd-poll-settings-test.ini";
   std::ofstream(path) << "[COM_RFRSH_INTERVALS]\nJ5E2_RFRSH=125\n";
-  EXPECT_EQ(ReadPollSettingsFile(path.string()).IntervalMs, 125);
+  EXPECT_EQ(ReadPollSettingsFile(path).IntervalMs, 125);
   std::filesystem::remove(path);
 }
 

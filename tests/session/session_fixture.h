@@ -133,6 +133,11 @@ class ScriptedUi final : public SessionUi {
   DiagSession* session = nullptr;
   // Runs while a message box is open (a tick falling due, for instance).
   std::function<void()> whileMessageOpen;
+  // The moments (clock microseconds) at which the session let the window handle its messages,
+  // and what the window does then (the user pressing Cancel, for instance).
+  Clock* clock = nullptr;
+  std::vector<uint64_t> pumpsUs;
+  std::function<void()> onPump;
 
   void ShowMessage(const std::string& text) override {
     messages.push_back(text);
@@ -148,7 +153,10 @@ class ScriptedUi final : public SessionUi {
     ++boxClosed;
     boxOpen = false;
   }
-  void ProcessMessages() override {}
+  void ProcessMessages() override {
+    if (clock) pumpsUs.push_back(clock->MicrosNow());
+    if (onPump) onPump();
+  }
   void ShowLinkState(LinkState state, const std::string& text) override {
     linkStates.push_back({state, text});
     if (state == LinkState::Connecting && cancelInAttempt > 0 &&
@@ -194,6 +202,7 @@ struct SessionRig {
 
   SessionRig() {
     ui.session = &session;
+    ui.clock = &clock;
     session.ComPort = 3;
     session.PollEnabled = true;  // as the window's creation leaves it
     session.FormShow();

@@ -219,8 +219,8 @@ TEST_F(SimTest, BusyAndPendingAnswersAreAbsorbedUpToFive) {
   EXPECT_EQ(link.KwpTransaction(KwpRequest{0x18, 0x00, 0x00, 0x00}), kKwpPositive);
   EXPECT_EQ(link.ResponseBuffer[0], 0x58);
   ecu.Faults().pendingAnswers = 6;
-  EXPECT_EQ(link.KwpTransaction(KwpRequest{0x3E, 0x01}), kKwpTooManyBusy);
-  EXPECT_THAT(Answer(), ElementsAre(0x7F, 0x3E, 0x78));
+  EXPECT_EQ(link.KwpTransaction(KwpRequest{0x21, 0x01}), kKwpTooManyBusy);
+  EXPECT_THAT(Answer(), ElementsAre(0x7F, 0x21, 0x78));
 }
 
 TEST_F(SimTest, WrongKeyBytesShortLiveDataAndRefusals) {

@@ -146,6 +146,50 @@ TEST_F(DiagWindowTest, CloseDuringAConnectWaitsUntilTheStepHasReturned) {
   EXPECT_FALSE(line_.IsOpen());
 }
 
+// The close of a connect started from "Уст.связь" waits like the close of a tick: the window
+// stays up (modal over the launcher) with its port open until the connect has returned, the
+// close cancels the attempts, and the failure message comes while the window is still there.
+TEST_F(DiagWindowTest, CloseDuringAConnectFromTheMenuWaitsForTheConnectAndCancelsIt) {
+  DiagWindowConfig c = Config();
+  c.autoConnect = false;  // off-line, as after opening a data file
+  bool visibleAtMessage = false;
+  c.messageSink = [&](const QString& text) {
+    messages_.push_back(text);
+    visibleAtMessage = window_ && window_->isVisible();
+  };
+  TFormDiagJ5E2& w = Open(c);
+  w.ComTimerTimer();  // the first tick stays off-line
+  ecu_.Faults().unplugged = true;
+  bool closedInside = true;
+  bool visibleInside = false;
+  bool portOpenInside = false;
+  bool closedSignal = false;
+  QObject::connect(&w, &TFormDiagJ5E2::Closed, [&] { closedSignal = true; });
+  QTimer::singleShot(0, &w, [&] {
+    closedInside = w.close();
+    visibleInside = w.isVisible();
+    portOpenInside = line_.IsOpen();
+  });
+  const uint64_t start = clock_.MicrosNow();
+  w.Action("miConnect")->trigger();
+  EXPECT_FALSE(closedInside);
+  EXPECT_TRUE(visibleInside);
+  EXPECT_TRUE(portOpenInside);
+  EXPECT_FALSE(closedSignal);
+  // The close ended the connect at once instead of after ten attempts.
+  EXPECT_LE(w.Session().ConnectAttempt, 1);
+  EXPECT_LT(clock_.MicrosNow() - start, 1'000'000u);
+  ASSERT_EQ(messages_.size(), 1u);
+  EXPECT_EQ(messages_[0], QString::fromUtf8(kConnectFailedText));
+  EXPECT_TRUE(visibleAtMessage);
+  // Then the window closes by itself, and the port with it.
+  for (int i = 0; i < 20 && !closedSignal; ++i) QApplication::processEvents();
+  EXPECT_TRUE(closedSignal);
+  EXPECT_FALSE(w.isVisible());
+  EXPECT_FALSE(line_.IsOpen());
+  for (QMessageBox* box : w.findChildren<QMessageBox*>()) EXPECT_FALSE(box->isVisible());
+}
+
 TEST_F(DiagWindowTest, AdcBarShowsTheChannelsWhileChecked) {
   TFormDiagJ5E2& w = Open();
   Connect();

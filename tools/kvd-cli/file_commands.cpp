@@ -10,6 +10,7 @@
 #include "data/data_file.h"
 #include "data/history.h"
 #include "data/text_export.h"
+#include "data/utf8_path.h"
 #include "link/clock.h"
 
 namespace kvdcli {
@@ -34,7 +35,7 @@ void PrintError(const std::exception& e) {
 }  // namespace
 
 std::filesystem::path PathOf(const std::string& arg) {
-  return std::filesystem::path(std::u8string(arg.begin(), arg.end()));
+  return kvd::PathFromUtf8(arg);
 }
 
 namespace {

@@ -23,6 +23,7 @@
 #include "session/diag_session.h"
 #include "session/ini_location.h"
 #include "session/poll_settings.h"
+#include "session/program_folder.h"
 
 namespace kvdcli {
 
@@ -36,10 +37,8 @@ constexpr int kValuePrecision = 6;
 // there is none. An interval of 0 stops the window's timer; here it would poll nothing, so the
 // default is used instead, with a word to the user.
 int32_t DefaultIntervalMs() {
-  std::error_code ec;
-  std::filesystem::path dir = std::filesystem::read_symlink("/proc/self/exe", ec).parent_path();
-  if (ec) dir = std::filesystem::current_path(ec);
-  const kvd::PollSettings ini = kvd::ReadPollSettingsFile(kvd::FindIniFileForProgram(dir).string());
+  const kvd::PollSettings ini =
+      kvd::ReadPollSettingsFile(kvd::FindIniFileForProgram(kvd::ProgramFolder()));
   if (ini.IntervalMs > 0) return ini.IntervalMs;
   std::fprintf(stderr, "kvd-cli live: the ini file's poll interval is 0; polling every %d ms\n",
                kvd::PollSettings{}.IntervalMs);

@@ -4,14 +4,20 @@
 #include <cstdio>
 #include <exception>
 #include <string>
+#include <vector>
 
 #include "commands.h"
+#include "console_utf8.h"
 
 #ifndef KVD_VERSION
 #define KVD_VERSION "unknown"
 #endif
 
 int main(int argc, char** argv) {
+  kvdcli::UseUtf8Console();
+  std::vector<std::string> args = kvdcli::Utf8Arguments(argc, argv);
+  std::vector<char*> utf8Argv;
+  for (std::string& a : args) utf8Argv.push_back(a.data());
   CLI::App app{
       "kvd-cli: the command-line companion of kvd-diag. Run kvd-cli COMMAND --help "
       "for the options of a command.",
@@ -33,7 +39,7 @@ int main(int argc, char** argv) {
   kvdcli::AddMeasureCommand(app, rc);
   kvdcli::AddPlotCommand(app, rc);
   try {
-    app.parse(argc, argv);
+    app.parse(static_cast<int>(utf8Argv.size()), utf8Argv.data());
   } catch (const CLI::ParseError& e) {
     // Help asked for: printed, exit 0. Anything else is a usage error: exit 2.
     return app.exit(e) == 0 ? 0 : 2;

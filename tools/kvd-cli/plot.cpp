@@ -111,7 +111,9 @@ int RunPlot(const PlotOptions&) {
 
 void AddPlotCommand(CLI::App& app, int& rc) {
 #ifdef KVD_CLI_PLOT
-  const char* what = "a PNG picture of a recording: the seven panes of a data set";
+  const char* what =
+      "a PNG picture of a recording: the seven panes of a data set (drawn with the Qt shell, "
+      "no display needed; kvd-cli built without Qt has no plot)";
 #else
   const char* what = "a PNG picture of a recording (not in this build: it was built without Qt)";
 #endif

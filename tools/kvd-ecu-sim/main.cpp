@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// kvd-ecu-sim: the virtual J5E2 ECU on a pseudo-terminal or a serial device, so that the
-// program's real serial back-end, or any other K-line tool, can talk to it.
+// kvd-ecu-sim: the virtual J5E2 ECU on a pseudo-terminal or a serial device (a COM port on
+// Windows), so that the program's real serial back-end, or any other K-line tool, can talk to it.
 #include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -14,20 +15,16 @@
 #define KVD_VERSION "unknown"
 #endif
 
-#ifndef _WIN32
-#include <signal.h>
-
 #include "sim/line_server.h"
-#endif
 
 namespace {
 
-#ifndef _WIN32
 std::atomic<bool> g_stop{false};
 std::atomic<bool> g_togglePlug{false};
 void OnSignal(int) {
   g_stop.store(true);
 }
+#ifndef _WIN32
 void OnToggle(int) {
   g_togglePlug.store(true);
 }
@@ -62,10 +59,6 @@ int main(int argc, char** argv) {
     std::printf("kvd-ecu-sim %s\n", KVD_VERSION);
     return 0;
   }
-#ifdef _WIN32
-  std::fprintf(stderr, "kvd-ecu-sim: serving a line needs a POSIX system\n");
-  return 2;
-#else
   kvd::RealClock clock;
   kvd::VirtualEcu ecu(options.settings, options.seed);
   ecu.Faults() = options.faults;
@@ -83,6 +76,11 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "kvd-ecu-sim: %s\n", error.c_str());
     return 1;
   }
+#ifdef _WIN32
+  std::signal(SIGINT, OnSignal);
+  std::signal(SIGTERM, OnSignal);
+  std::signal(SIGBREAK, OnSignal);
+#else
   struct sigaction sa {};
   sa.sa_handler = OnSignal;
   sigemptyset(&sa.sa_mask);
@@ -92,6 +90,7 @@ int main(int argc, char** argv) {
   toggle.sa_handler = OnToggle;
   sigemptyset(&toggle.sa_mask);
   sigaction(SIGUSR1, &toggle, nullptr);
+#endif
   server.SetLoopHook([&ecu] {
     if (g_togglePlug.exchange(false)) {
       ecu.Faults().unplugged = !ecu.Faults().unplugged;
@@ -99,7 +98,9 @@ int main(int argc, char** argv) {
                    ecu.Faults().unplugged ? "unplugged" : "plugged in again");
     }
   });
+#ifndef _WIN32
   signal(SIGPIPE, SIG_IGN);
+#endif
 
   std::printf("%s\n", server.TesterPath().c_str());
   std::fflush(stdout);
@@ -111,5 +112,4 @@ int main(int argc, char** argv) {
   if (rc != 0) std::fprintf(stderr, "kvd-ecu-sim: %s\n", error.c_str());
   if (options.verbose) std::fprintf(stderr, "kvd-ecu-sim: stopped\n");
   return rc;
-#endif
 }

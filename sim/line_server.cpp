@@ -1,0 +1,42 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The parts of the line server that do not depend on the system: the pacing of the bytes.
+#include <algorithm>
+
+#include "sim/line_server.h"
+
+namespace kvd {
+
+EcuLineServer::EcuLineServer(VirtualEcu& ecu, Clock& clock, bool echo)
+    : ecu_(ecu), clock_(clock), echo_(echo) {
+  // Neither a pseudo-terminal nor a plain serial device shows the break of a fast init.
+  ecu_.Settings().wakeup = WakeupMode::kIdle;
+}
+
+void EcuLineServer::Queue(uint64_t atUs, uint8_t value) {
+  auto it = std::upper_bound(out_.begin(), out_.end(), atUs,
+                             [](uint64_t t, const TimedByte& b) { return t < b.atUs; });
+  out_.insert(it, TimedByte{atUs, value});
+}
+
+void EcuLineServer::Collect() {
+  for (const EcuTransmission& t : ecu_.TakeTransmissions()) {
+    for (size_t k = 0; k < t.bytes.size(); ++k) {
+      // A real UART paces a frame by itself: hand it over at its start. A pseudo-terminal
+      // would deliver it at once, so each byte leaves when it has crossed the line.
+      Queue(pty_ ? ByteEndMicros(t.startUs, k) : t.startUs, t.bytes[k]);
+    }
+  }
+}
+
+void EcuLineServer::Receive(const uint8_t* bytes, size_t n) {
+  const uint64_t base = std::max(clock_.MicrosNow(), wireFreeUs_);
+  for (size_t i = 0; i < n; ++i) {
+    const uint64_t end = ByteEndMicros(base, i);
+    if (echo_ && ecu_.Echoes()) Queue(end, bytes[i]);
+    ecu_.TesterByte(bytes[i], end);
+    wireFreeUs_ = end;
+  }
+  Collect();
+}
+
+}  // namespace kvd
