@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -42,11 +43,15 @@ std::vector<uint8_t> MakeRecords(int n) {
   return bytes;
 }
 
-// Opens a file with the program's reader; the records it gave, as bytes.
+// Reads a file as another program would while it is still being written, and decodes it with
+// the program's reader; the records it gave, as bytes. (The program's own file reader denies
+// writers, so on Windows it cannot open a file that is still open for writing.)
 std::string ReadBack(const fs::path& file, DataFileInfo* info = nullptr) {
   VirtualClock clock;
   HistoryStore store(clock);
-  const DataFileInfo got = ReadDataFile(file, store);
+  const std::string bytes = ReadAll(file);
+  const DataFileInfo got = ReadDataFileBytes(
+      std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()), store, file);
   if (info) *info = got;
   return std::string(reinterpret_cast<const char*>(store.RecordBytes()),
                      static_cast<size_t>(got.Records) * kRecordSize);
