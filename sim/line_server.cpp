@@ -39,4 +39,19 @@ void EcuLineServer::Receive(const uint8_t* bytes, size_t n) {
   Collect();
 }
 
+std::vector<uint8_t> EcuLineServer::TakeDue(uint64_t nowUs) {
+  std::vector<uint8_t> due;
+  while (!out_.empty() && out_.front().atUs <= nowUs) {
+    due.push_back(out_.front().value);
+    out_.pop_front();
+  }
+  return due;
+}
+
+uint32_t EcuLineServer::WaitMs(uint64_t nowUs) const {
+  if (out_.empty()) return 100;
+  const uint64_t wait = out_.front().atUs > nowUs ? out_.front().atUs - nowUs : 0;
+  return static_cast<uint32_t>(std::min<uint64_t>(100, (wait + 999) / 1000));
+}
+
 }  // namespace kvd

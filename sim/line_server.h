@@ -8,6 +8,7 @@
 #include <deque>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "link/clock.h"
 #include "sim/virtual_ecu.h"
@@ -54,6 +55,11 @@ class EcuLineServer {
   // Bytes the tester wrote, as they cross the line one after another from now on.
   void Receive(const uint8_t* bytes, size_t n);
   void Flush(uint64_t nowUs);
+  // Takes the queued bytes whose time has come, in order.
+  std::vector<uint8_t> TakeDue(uint64_t nowUs);
+  // How long the serving loop may wait for the tester: until the next queued byte is due,
+  // rounded up to a millisecond, and never longer than 100 ms.
+  uint32_t WaitMs(uint64_t nowUs) const;
   void Close();
 
   VirtualEcu& ecu_;

@@ -127,11 +127,7 @@ bool EcuLineServer::OpenDevice(const std::string& path, std::string& error) {
 }
 
 void EcuLineServer::Flush(uint64_t nowUs) {
-  std::vector<uint8_t> due;
-  while (!out_.empty() && out_.front().atUs <= nowUs) {
-    due.push_back(out_.front().value);
-    out_.pop_front();
-  }
+  const std::vector<uint8_t> due = TakeDue(nowUs);
   size_t done = 0;
   while (done < due.size()) {
     const ssize_t n = write(fd_, due.data() + done, due.size() - done);
@@ -166,11 +162,7 @@ int EcuLineServer::Run(const std::atomic<bool>& stop, std::string& error) {
     ecu_.Advance(now);
     Collect();
     Flush(now);
-    int timeoutMs = 100;
-    if (!out_.empty()) {
-      const uint64_t wait = out_.front().atUs > now ? out_.front().atUs - now : 0;
-      timeoutMs = static_cast<int>(std::min<uint64_t>(100, (wait + 999) / 1000));
-    }
+    const int timeoutMs = static_cast<int>(WaitMs(now));
     pollfd fds[2] = {{fd_, POLLIN, 0}, {openWatchFd_, POLLIN, 0}};
     const int r = poll(fds, openWatchFd_ >= 0 ? 2 : 1, timeoutMs);
     const pollfd& p = fds[0];

@@ -113,11 +113,7 @@ bool EcuLineServer::OpenDevice(const std::string& path, std::string& error) {
 }
 
 void EcuLineServer::Flush(uint64_t nowUs) {
-  std::vector<uint8_t> due;
-  while (!out_.empty() && out_.front().atUs <= nowUs) {
-    due.push_back(out_.front().value);
-    out_.pop_front();
-  }
+  const std::vector<uint8_t> due = TakeDue(nowUs);
   if (due.empty()) return;
   DWORD written = 0;
   // A port that takes nothing (nobody reads) loses the bytes, as a wire would.
@@ -137,11 +133,7 @@ int EcuLineServer::Run(const std::atomic<bool>& stop, std::string& error) {
     if (hook_) hook_();
     const uint64_t now = clock_.MicrosNow();
     Flush(now);
-    DWORD waitMs = 100;
-    if (!out_.empty()) {
-      const uint64_t wait = out_.front().atUs > now ? out_.front().atUs - now : 0;
-      waitMs = static_cast<DWORD>(std::min<uint64_t>(100, (wait + 999) / 1000));
-    }
+    const DWORD waitMs = WaitMs(now);
     if (waitMs != lastWait) {
       if (!SetWait(AsHandle(port_), waitMs)) {
         error = LastErrorText("setting the read time-out");
