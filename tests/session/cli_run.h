@@ -15,6 +15,7 @@
 #else
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -38,7 +39,21 @@ struct CliRun {
   int exitCode = -1;
   std::vector<std::string> lines;  // standard output, one entry per line
   std::string err;                 // standard error
+  bool signalled = false;          // the signal of PosixRunOptions was sent
 };
+
+#ifndef _WIN32
+// What a POSIX run may do to the child: send it a signal once so many lines of standard output
+// have come, and limit the size of any file it writes (a full disk).
+struct PosixRunOptions {
+  size_t signalAfterLines = 0;  // 0: no signal
+  int signal = SIGINT;
+  rlim_t fileSizeLimit = 0;  // 0: no limit
+};
+
+inline CliRun RunCliPosix(const std::vector<std::string>& args, const PosixRunOptions& options,
+                          const std::string& program = kCliPath);
+#endif
 
 namespace detail {
 
@@ -154,6 +169,13 @@ inline CliRun RunCli(const std::vector<std::string>& args, size_t interruptAfter
   run.exitCode = static_cast<int>(code);
   return run;
 #else
+  return RunCliPosix(args, {interruptAfterLines, SIGINT, 0}, program);
+#endif
+}
+
+#ifndef _WIN32
+inline CliRun RunCliPosix(const std::vector<std::string>& args, const PosixRunOptions& options,
+                          const std::string& program) {
   int out[2];
   int err[2];
   if (pipe(out) != 0) return {};
@@ -172,6 +194,11 @@ inline CliRun RunCli(const std::vector<std::string>& args, size_t interruptAfter
     close(out[1]);
     close(err[0]);
     close(err[1]);
+    if (options.fileSizeLimit > 0) {
+      signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails with EFBIG instead
+      rlimit lim{options.fileSizeLimit, options.fileSizeLimit};
+      setrlimit(RLIMIT_FSIZE, &lim);
+    }
     std::vector<char*> argv{const_cast<char*>(program.c_str())};
     for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
@@ -191,12 +218,12 @@ inline CliRun RunCli(const std::vector<std::string>& args, size_t interruptAfter
   });
   FILE* f = fdopen(out[0], "r");
   char buf[4096];
-  bool sent = false;
   while (fgets(buf, sizeof buf, f)) {
     detail::AddLine(run, buf);
-    if (interruptAfterLines > 0 && !sent && run.lines.size() == interruptAfterLines) {
-      kill(pid, SIGINT);
-      sent = true;
+    if (options.signalAfterLines > 0 && !run.signalled &&
+        run.lines.size() == options.signalAfterLines) {
+      kill(pid, options.signal);
+      run.signalled = true;
     }
   }
   fclose(f);
@@ -205,7 +232,7 @@ inline CliRun RunCli(const std::vector<std::string>& args, size_t interruptAfter
   errReader.join();
   run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return run;
-#endif
 }
+#endif
 
 }  // namespace kvd::testing

@@ -5,19 +5,15 @@
 #include <gtest/gtest.h>
 
 #ifndef _WIN32
-#include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <random>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "data/data_file.h"
@@ -31,68 +27,14 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct CliResult {
-  int exitCode = -1;
-  bool killed = false;
-  std::vector<std::string> lines;
-  std::string err;
-};
+using CliResult = testing::CliRun;
 
-// Starts kvd-cli with args. killAfterLines > 0: SIGKILL once that many lines of standard output
-// have come. fileSizeLimit > 0: the child may write no file larger than that (a full disk).
+// Starts kvd-cli with args. killAfterLines > 0: SIGKILL once the head line and that many record
+// lines have come. fileSizeLimit > 0: the child may write no file larger than that.
 CliResult Start(const std::vector<std::string>& args, size_t killAfterLines,
                 rlim_t fileSizeLimit = 0) {
-  int out[2];
-  int err[2];
-  CliResult run;
-  if (pipe(out) != 0 || pipe(err) != 0) return run;
-  const pid_t pid = fork();
-  if (pid == 0) {
-    dup2(out[1], 1);
-    dup2(err[1], 2);
-    const int devnull = open("/dev/null", O_RDONLY);
-    if (devnull >= 0) dup2(devnull, 0);
-    close(out[0]);
-    close(out[1]);
-    close(err[0]);
-    close(err[1]);
-    if (fileSizeLimit > 0) {
-      signal(SIGXFSZ, SIG_IGN);
-      rlimit lim{fileSizeLimit, fileSizeLimit};
-      setrlimit(RLIMIT_FSIZE, &lim);
-    }
-    std::vector<char*> argv{const_cast<char*>(testing::kCliPath.c_str())};
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(testing::kCliPath.c_str(), argv.data());
-    _exit(127);
-  }
-  close(out[1]);
-  close(err[1]);
-  std::thread errReader([&run, fd = err[0]] {
-    char chunk[4096];
-    ssize_t n;
-    while ((n = read(fd, chunk, sizeof chunk)) > 0) run.err.append(chunk, static_cast<size_t>(n));
-    close(fd);
-  });
-  FILE* f = fdopen(out[0], "r");
-  char buf[4096];
-  while (fgets(buf, sizeof buf, f)) {
-    std::string line(buf);
-    if (!line.empty() && line.back() == '\n') line.pop_back();
-    run.lines.push_back(line);
-    // The head line, then killAfterLines record lines.
-    if (killAfterLines > 0 && !run.killed && run.lines.size() == killAfterLines + 1) {
-      kill(pid, SIGKILL);
-      run.killed = true;
-    }
-  }
-  fclose(f);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  errReader.join();
-  run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
+  return testing::RunCliPosix(
+      args, {killAfterLines > 0 ? killAfterLines + 1 : 0, SIGKILL, fileSizeLimit});
 }
 
 class LiveSaveTest : public ::testing::Test {
@@ -143,7 +85,7 @@ TEST_F(LiveSaveTest, AKilledRunLeavesAValidFileWithEveryPrintedRecord) {
   const fs::path file = dir_ / "run.kdd";
   const CliResult run =
       Start({"live", "--demo", "--seconds", "60", "--interval", "50", "--save", file.string()}, 12);
-  ASSERT_TRUE(run.killed) << run.err;
+  ASSERT_TRUE(run.signalled) << run.err;
   EXPECT_GE(CheckFileAgainstOutput(file, run), 12);
   EXPECT_EQ(Entries(), std::vector<fs::path>{file});  // no other file left
 }
@@ -155,7 +97,7 @@ TEST_F(LiveSaveTest, AnExistingFileIsReplacedOnlyAtTheEnd) {
   // Killed: the old file is untouched; the recording is in a temporary file beside it.
   const CliResult killed =
       Start({"live", "--demo", "--seconds", "60", "--interval", "50", "--save", file.string()}, 6);
-  ASSERT_TRUE(killed.killed) << killed.err;
+  ASSERT_TRUE(killed.signalled) << killed.err;
   std::ifstream in(file, std::ios::binary);
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "the user's old file");
   const std::vector<fs::path> entries = Entries();
