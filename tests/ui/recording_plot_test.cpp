@@ -7,6 +7,7 @@
 
 #include <QImage>
 #include <cmath>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -15,6 +16,7 @@
 #include "data/history.h"
 #include "link/clock.h"
 #include "session/cli_run.h"
+#include "settings/settings_store.h"
 #include "ui/frm_graph.h"
 
 namespace kvd {
@@ -172,10 +174,25 @@ TEST_F(RecordingPlotTest, PlotCommandWritesThePictureAskedFor) {
   WriteDataFile(kdd, store, store.AllRecords());
   const std::string png = (dir / "rec.png").string();
 
+  // The command draws the user's own sets: here a store in a configuration folder of the test's
+  // own, where set 2 has been renamed. No runtime folder is set, as in a script run from cron.
+  const std::filesystem::path config = dir / "config";
+  ::setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+  ::unsetenv("XDG_RUNTIME_DIR");
+  {
+    SetTable sets = DefaultSetTable();
+    sets[1].Name = QStringLiteral("Мой набор");
+    auto user = UserSettings::OpenFile(
+        QString::fromStdString((config / "KVD-Software" / "KVD-Diag.conf").string()));
+    StoreSetTable(*user, sets);
+    ASSERT_EQ(user->Sync(), QString());
+  }
+  const std::string builtInName = DefaultSetTable()[1].Name.toStdString();
+
   struct Case {
     std::vector<std::string> args;
     int exitCode;
-    const char* message;  // in standard error
+    std::string message;  // in standard error
     QSize size;           // of the picture written, when it succeeds
   };
   const std::vector<Case> cases = {
@@ -183,6 +200,11 @@ TEST_F(RecordingPlotTest, PlotCommandWritesThePictureAskedFor) {
       {{"plot", kdd, "-o", png, "--set", "2", "--from", "10", "--to", "0:20"},
        0,
        "41 of 300",
+       {1280, 960}},
+      {{"plot", kdd, "-o", png, "--set", "2"}, 0, "set \"Мой набор\"", {1280, 960}},
+      {{"plot", kdd, "-o", png, "--set", "2", "--default-sets"},
+       0,
+       "set \"" + builtInName + "\"",
        {1280, 960}},
       {{"plot", kdd, "-o", png, "--from", "2:00"}, 1, "no records", {}},
       {{"plot", (dir / "none.kdd").string(), "-o", png}, 1, "kvd-cli:", {}},
@@ -198,6 +220,7 @@ TEST_F(RecordingPlotTest, PlotCommandWritesThePictureAskedFor) {
     const auto run = testing::RunCli(c.args);
     EXPECT_EQ(run.exitCode, c.exitCode) << run.err;
     EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find("XDG_RUNTIME_DIR"), std::string::npos) << run.err;
     if (c.exitCode != 0) {
       EXPECT_FALSE(std::filesystem::exists(png));
       continue;
@@ -222,6 +245,7 @@ TEST_F(RecordingPlotTest, PlotCommandWritesThePictureAskedFor) {
   const PlotPaneLayout& l = layout[kThrottlePane];
   EXPECT_TRUE(TraceNear(image, l.Plot.left() + l.Plot.width() / 4, RowOf(l, 20)));
   EXPECT_TRUE(TraceNear(image, l.Plot.left() + 3 * l.Plot.width() / 4, RowOf(l, 80)));
+  ::unsetenv("XDG_CONFIG_HOME");
   std::filesystem::remove_all(dir);
 }
 

@@ -21,6 +21,7 @@
 #include <QImage>
 #include <QImageWriter>
 
+#include "settings/settings_store.h"
 #include "ui/diag_sets.h"
 #include "ui/frm_graph.h"
 #include "ui/recording_plot.h"
@@ -39,14 +40,25 @@ struct PlotOptions {
   int width = 1280;
   int height = 960;
   int colors = 1;
+  bool defaultSets = false;
 };
 
 #ifdef KVD_CLI_PLOT
+
+QtMessageHandler previousHandler = nullptr;
+
+// Qt's messages go on as they would, except its remark that XDG_RUNTIME_DIR is not set: normal
+// for a command run from a script or a remote shell, and of no concern to offscreen drawing.
+void QuietRuntimeDirRemark(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+  if (type == QtWarningMsg && text.contains(QLatin1String("XDG_RUNTIME_DIR"))) return;
+  if (previousHandler) previousHandler(type, context, text);
+}
 
 // The shell's drawing needs an application object; kvd-cli needs no display for it.
 std::unique_ptr<QApplication> MakeOffscreenApplication() {
   if (QCoreApplication::instance()) return nullptr;
   qputenv("QT_QPA_PLATFORM", "offscreen");
+  previousHandler = qInstallMessageHandler(QuietRuntimeDirRemark);
   static int argc = 1;
   static char name[] = "kvd-cli";
   static char* argv[] = {name, nullptr};
@@ -67,7 +79,10 @@ int RunPlot(const PlotOptions& o) {
       return 1;
     }
     const auto app = MakeOffscreenApplication();
-    const kvd::DataSet set = kvd::DefaultSetTable()[static_cast<size_t>(o.set - 1)];
+    // The sets as the window keeps them for this user (a new user has the built-in ones).
+    const kvd::SetTable sets = o.defaultSets ? kvd::DefaultSetTable()
+                                             : kvd::LoadSetTable(*kvd::UserSettings::OpenDefault());
+    const kvd::DataSet set = sets[static_cast<size_t>(o.set - 1)];
     const kvd::ElapsedFormatter time(kvd::LongTimePattern());  // as the panes' time labels
     kvd::RecordingPlotOptions options;
     options.Width = o.width;
@@ -87,8 +102,9 @@ int RunPlot(const PlotOptions& o) {
                    writer.errorString().toUtf8().constData());
       return 1;
     }
-    std::fprintf(stderr, "kvd-cli plot: %d of %d records drawn into %s (%dx%d)\n", range.Count,
-                 info.Records, o.out.c_str(), image.width(), image.height());
+    std::fprintf(stderr, "kvd-cli plot: %d of %d records drawn into %s (%dx%d, set \"%s\")\n",
+                 range.Count, info.Records, o.out.c_str(), image.width(), image.height(),
+                 set.Name.toUtf8().constData());
     return 0;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "kvd-cli: %s\n", e.what());
@@ -125,8 +141,11 @@ void AddPlotCommand(CLI::App& app, int& rc) {
   };
   cmd->add_option("FILE", o->in, "a data file (.kdd)")->required();
   cmd->add_option("-o,--output", o->out, "the picture to write")->required()->type_name("OUT.png");
-  cmd->add_option("--set", o->set, "the data set whose panes are drawn, 1..10 (the default sets)")
+  cmd->add_option("--set", o->set,
+                  "the data set whose panes are drawn, 1..10, as the diagnostic window keeps it "
+                  "for this user")
       ->check(CLI::Range(1, 10));
+  cmd->add_flag("--default-sets", o->defaultSets, "draw the built-in sets, not the user's");
   cmd->add_option("--from", o->from, "first time drawn (of the recording's own clock)")
       ->type_name("T")
       ->check(time);
