@@ -38,7 +38,7 @@ foreach(program kvd-diag kvd-cli kvd-ecu-sim)
 endforeach()
 install(TARGETS ${_kvd_programs} RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}")
 
-install(FILES LICENSE README.md DESTINATION "${CMAKE_INSTALL_DOCDIR}")
+install(FILES LICENSE README.md tools/linux/copyright DESTINATION "${CMAKE_INSTALL_DOCDIR}")
 install(FILES ecu/dtc/NOTICE DESTINATION "${CMAKE_INSTALL_DOCDIR}" RENAME NOTICE.trouble-codes)
 # The udev rule is offered, not switched on: the user copies it to /etc/udev/rules.d.
 install(FILES tools/linux/60-kvd-diag-kline.rules DESTINATION "${CMAKE_INSTALL_DOCDIR}")
@@ -75,6 +75,26 @@ if(TARGET kvd-diag)
   endif()
 endif()
 
+# Documents and manual pages go compressed, as Debian's layout has them (gzip without a time
+# stamp, so that two builds give the same bytes); without gzip they stay plain.
+find_program(KVD_GZIP gzip)
+function(kvd_gzip_file input output)
+  add_custom_command(OUTPUT "${output}"
+    COMMAND "${KVD_GZIP}" -9nkf "${input}"
+    DEPENDS "${input}"
+    VERBATIM)
+endfunction()
+
+configure_file("${CMAKE_SOURCE_DIR}/tools/linux/changelog.in" "${CMAKE_BINARY_DIR}/debian/changelog"
+               @ONLY)
+if(KVD_GZIP)
+  kvd_gzip_file("${CMAKE_BINARY_DIR}/debian/changelog" "${CMAKE_BINARY_DIR}/debian/changelog.gz")
+  add_custom_target(kvd-changelog ALL DEPENDS "${CMAKE_BINARY_DIR}/debian/changelog.gz")
+  install(FILES "${CMAKE_BINARY_DIR}/debian/changelog.gz" DESTINATION "${CMAKE_INSTALL_DOCDIR}")
+else()
+  install(FILES "${CMAKE_BINARY_DIR}/debian/changelog" DESTINATION "${CMAKE_INSTALL_DOCDIR}")
+endif()
+
 # Manual pages from each program's --help and --version (not for a sanitizer build, whose
 # programs only serve the tests).
 find_program(KVD_HELP2MAN help2man)
@@ -103,6 +123,10 @@ if(KVD_HELP2MAN AND NOT CMAKE_CROSSCOMPILING AND NOT KVD_SANITIZE)
       DEPENDS ${program} "${include}"
       COMMENT "Writing the manual page of ${program}"
       VERBATIM)
+    if(KVD_GZIP)
+      kvd_gzip_file("${page}" "${page}.gz")
+      string(APPEND page ".gz")
+    endif()
     list(APPEND _kvd_man_pages "${page}")
   endforeach()
   add_custom_target(kvd-man-pages ALL DEPENDS ${_kvd_man_pages})
@@ -119,10 +143,11 @@ set(CPACK_PACKAGE_CONTACT "kvd-diag maintainers <kvd-diag@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "K-line diagnostics for J5E2 engine control units")
 # One string: separate arguments would be joined with ";" into the package's description.
 set(CPACK_PACKAGE_DESCRIPTION
-    "A desktop program for the engine control units of the J5E2 family, spoken to over a
-K-line (KKL) adapter with KWP2000 at 10400 baud: live data as seven graph panes,
-recordings, trouble codes, identification and actuator tests. With kvd-cli, its
-command-line companion, and kvd-ecu-sim, a virtual ECU on a pseudo-terminal.")
+    "A desktop program for the engine control units of the J5E2 family,
+spoken to over a K-line (KKL) adapter with KWP2000 at 10400 baud: live
+data as seven graph panes, recordings, trouble codes, identification and
+actuator tests. With kvd-cli, its command-line companion, and kvd-ecu-sim,
+a virtual ECU on a pseudo-terminal.")
 set(CPACK_RESOURCE_FILE_LICENSE "${CMAKE_SOURCE_DIR}/LICENSE")
 set(CPACK_PACKAGING_INSTALL_PREFIX "${CMAKE_INSTALL_PREFIX}")
 set(CPACK_STRIP_FILES TRUE)

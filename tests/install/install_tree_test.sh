@@ -74,23 +74,32 @@ fi
 if [ "$manpages" = "ON" ]; then
   declare -A manword=([kvd-diag]='\\-\\-demo' [kvd-cli]='live' [kvd-ecu-sim]='\\-\\-device')
   for p in kvd-diag kvd-cli kvd-ecu-sim; do
-    page="$root/$mandir/man1/$p.1"
+    # Compressed where gzip was found at the build, as Debian's layout has them.
+    page="$root/$mandir/man1/$p.1.gz"
+    [ -f "$page" ] || page="$root/$mandir/man1/$p.1"
     if [ ! -f "$page" ]; then fault "manual page $mandir/man1/$p.1 is missing"; continue; fi
-    grep -q "^\.TH \"\?${p^^}\"\? \"\?1\"\?" "$page" || fault "$p.1 has no .TH header of section 1"
-    grep -q "${manword[$p]}" "$page" || fault "$p.1 does not describe ${manword[$p]}"
-    grep -q "$version" "$page" || fault "$p.1 does not name version $version"
+    text=$(zcat -f "$page")
+    grep -q "^\.TH \"\?${p^^}\"\? \"\?1\"\?" <<<"$text" || fault "$p.1 has no .TH header of section 1"
+    grep -q "${manword[$p]}" <<<"$text" || fault "$p.1 does not describe ${manword[$p]}"
+    grep -q "$version" <<<"$text" || fault "$p.1 does not name version $version"
     # The programs' Russian texts come through as UTF-8, not as question marks.
-    grep -q '???' "$page" && fault "$p.1 lost its non-ASCII text: $(grep -m1 '???' "$page")"
+    grep -q '???' <<<"$text" && fault "$p.1 lost its non-ASCII text: $(grep -m1 '???' <<<"$text")"
+    [ "$p" = kvd-diag ] && { grep -q "kvddiag.ini" <<<"$text" || fault "kvd-diag.1 has no FILES section"; }
   done
-  grep -q "kvddiag.ini" "$root/$mandir/man1/kvd-diag.1" || fault "kvd-diag.1 has no FILES section"
 else
   skipped+=" help2man is missing, no manual pages were made (Debian package help2man);"
 fi
 
-# --- Documents: the licence, the trouble-code credits, the udev rule.
-for f in LICENSE NOTICE.trouble-codes README.md 60-kvd-diag-kline.rules; do
+# --- Documents: the licence and copyright, the changelog, the trouble-code credits, the udev rule.
+for f in LICENSE copyright NOTICE.trouble-codes README.md 60-kvd-diag-kline.rules; do
   [ -s "$root/$docdir/$f" ] || fault "$docdir/$f is not installed"
 done
+[ -s "$root/$docdir/changelog.gz" ] || [ -s "$root/$docdir/changelog" ] ||
+  fault "$docdir/changelog is not installed"
+zcat -f "$root/$docdir/changelog"* 2>/dev/null | head -1 | grep -q "^kvd-diag ($version)" ||
+  fault "the changelog does not begin with version $version"
+grep -q "^Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/" \
+  "$root/$docdir/copyright" 2>/dev/null || fault "copyright is not in Debian's machine-readable form"
 grep -q "GNU GENERAL PUBLIC LICENSE" "$root/$docdir/LICENSE" 2>/dev/null || fault "LICENSE is no GPL"
 rules="$root/$docdir/60-kvd-diag-kline.rules"
 if [ -f "$rules" ]; then
