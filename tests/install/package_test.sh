@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Builds the Debian package from the build tree and checks its control data and contents: the
 # Qt 6 runtime packages among the dependencies, the programs, desktop entry, icon and manual
-# pages inside. Exit 0 = good, 1 = a fault, 77 = no Debian tools here (reason printed).
+# pages inside, the programs hardened. Arguments: build folder, cpack, prefix, hardening
+# (full, guard or off). Exit 0 = good, 1 = a fault, 77 = no Debian tools here (reason printed).
 set -u
-build=$1 cpack=$2 prefix=$3
+build=$1 cpack=$2 prefix=$3 hardening=${4:-off}
 
 command -v dpkg-deb >/dev/null || { echo "SKIPPED: dpkg-deb is missing (Debian package dpkg)"; exit 77; }
 [ -x "$cpack" ] || { echo "SKIPPED: cpack not found at $cpack"; exit 77; }
@@ -52,6 +53,21 @@ mkdir "$tmp/root"
 dpkg-deb -x "$deb" "$tmp/root"
 if command -v file >/dev/null; then
   file "$tmp/root$prefix/bin/kvd-diag" | grep -q "not stripped" && fault "kvd-diag is not stripped"
+fi
+
+# Hardened as distributions build: relocations read-only and bound at start, a stack guard, and
+# in an optimised build the checked buffer functions.
+if [ "$hardening" != off ] && command -v readelf >/dev/null; then
+  for p in kvd-diag kvd-cli kvd-ecu-sim; do
+    bin="$tmp/root$prefix/bin/$p"
+    readelf -lW "$bin" | grep -q GNU_RELRO || fault "$p has no read-only relocations"
+    readelf -dW "$bin" | grep -qE "BIND_NOW|FLAGS_1.* NOW" || fault "$p binds its symbols lazily"
+    readelf --dyn-syms -W "$bin" | grep -q "__stack_chk_fail" || fault "$p has no stack guard"
+  done
+  if [ "$hardening" = full ]; then
+    readelf --dyn-syms -W "$tmp/root$prefix/bin/kvd-cli" | grep -q "_chk@" ||
+      fault "kvd-cli calls no checked buffer function"
+  fi
 fi
 
 # Debian's own checker, where it is installed (a developer's machine: the test does not need it),
