@@ -165,11 +165,10 @@ bool ReplacingFile::Commit() {
 }
 
 void WriteDataFile(const fs::path& file, const uint8_t* records, int32_t n) {
-  uint8_t head[kDataFileHeadSize] = {};
-  std::memcpy(head, kDataFileSignature.data(), kSignatureSize);
+  static constexpr auto head = DataFileHead();
   const size_t bytes = n > 0 ? static_cast<size_t>(n) * kRecordSize : 0;
   ReplacingFile out(file);
-  if (!(out.Write(head, sizeof head) && out.Write(records, bytes) && out.Commit()))
+  if (!(out.Write(head.data(), head.size()) && out.Write(records, bytes) && out.Commit()))
     throw DataFileError(FileMessage(kMsgFileCreateFailed, file));
 }
 

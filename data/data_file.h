@@ -27,11 +27,20 @@ inline constexpr std::array<uint8_t, 8> kFamilySignatureBytes = {0x02, 0x01, 0x0
                                                                  0x14, 0x15, 0x1F, 0x32};
 inline constexpr int32_t kDiagnosticFamily = 1;
 
+// The head of a data file the program writes: the signature of the diagnostic window's family,
+// the rest zero.
+inline constexpr std::array<uint8_t, kDataFileHeadSize> DataFileHead() {
+  std::array<uint8_t, kDataFileHeadSize> head{};
+  for (size_t i = 0; i < kDataFileSignature.size(); ++i) head[i] = kDataFileSignature[i];
+  return head;
+}
+
 // The long name of a family 0..7 (as the launcher's menu shows it), empty otherwise.
 std::string_view DataFileFamilyName(int32_t family);
 
 // The program's messages about files (UTF-8, "%s" = the file name).
 inline constexpr const char* kMsgFileCreateFailed = "Ошибка при создании файла %s";
+inline constexpr const char* kMsgFileWriteFailed = "Ошибка при записи в файл %s";
 inline constexpr const char* kMsgFileOpenFailed = "Ошибка при открытии файла %s";
 inline constexpr const char* kMsgFileIncompatible = "Файл %s имеет несовместимый формат данных!";
 

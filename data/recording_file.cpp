@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "data/recording_file.h"
 
-#include <cstring>
 #include <system_error>
 
 #include "data/data_file.h"
@@ -26,12 +25,11 @@ bool RecordingFile::Create(const fs::path& file, const uint8_t* records, int32_t
   syncFailed_ = false;
   syncs_ = 0;
   if (!file_.Open(file, DurableFile::Mode::Replace)) return false;
-  uint8_t head[kDataFileHeadSize] = {};
-  std::memcpy(head, kDataFileSignature.data(), kSignatureSize);
+  static constexpr auto head = DataFileHead();
   const size_t body = records && n > 0 ? static_cast<size_t>(n) * kRecordSize : 0;
   // The head and what is there already reach the disk, and the file's name with them, before
   // the first record is appended.
-  if (!file_.Write(head, sizeof head) || (body > 0 && !file_.Write(records, body)) ||
+  if (!file_.Write(head.data(), head.size()) || (body > 0 && !file_.Write(records, body)) ||
       !file_.Sync() || !SyncFolder(file.parent_path())) {
     file_.Close();
     std::error_code ec;

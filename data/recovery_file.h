@@ -16,7 +16,6 @@ namespace kvd {
 
 class HistoryStore;
 
-inline constexpr const char* kMsgFileWriteFailed = "Ошибка при записи в файл %s";
 inline constexpr const char* kRecoveryQuestion =
     "Обнаружена запись, прерванная аварийным завершением. Открыть её?";
 

@@ -15,7 +15,6 @@
 #include "data/history.h"
 #include "data/parameters.h"
 #include "data/recording_file.h"
-#include "data/recovery_file.h"
 #include "data/text_export.h"
 #include "ecu_connection.h"
 #include "link/clock.h"
