@@ -68,4 +68,12 @@ void StoreSetTable(UserSettings& settings, const SetTable& sets) {
   }
 }
 
+ParameterDescriptor SlotDescriptor(const DataSet& set, int slot, const DataSet& fallback) {
+  const auto i = static_cast<size_t>(slot);
+  ParameterDescriptor d =
+      LookupParameter(set.SlotParameter[i]).value_or(*LookupParameter(fallback.SlotParameter[i]));
+  d.Options = set.SlotOptions[i];
+  return d;
+}
+
 }  // namespace kvd

@@ -7,6 +7,8 @@
 #include <array>
 #include <cstdint>
 
+#include "data/parameters.h"
+
 namespace kvd {
 
 class UserSettings;
@@ -29,6 +31,10 @@ SetTable DefaultSetTable();
 
 // Key of the sets in the user store.
 inline constexpr const char* kDataSetKey = "Janvar5_E2";
+
+// The parameter of pane slot (0..6) of a set, with the set's options word for the pane; where
+// the stored number names no parameter, fallback's parameter of that slot.
+ParameterDescriptor SlotDescriptor(const DataSet& set, int slot, const DataSet& fallback);
 
 // Reads the ten sets; every missing value takes the default. A name is cut to 50 characters; a
 // stored parameter number outside 1..34 takes the default of its slot (it would otherwise

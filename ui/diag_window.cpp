@@ -507,19 +507,9 @@ void TFormDiagJ5E2::ApplyCurrentSet() {
   const int set = std::clamp(currentSet_, 1, kDataSetCount);
   const DataSet& ds = sets_[static_cast<size_t>(set - 1)];
   statusPanels_[1]->setText(ds.Name);
-  for (int i = 0; i < kPaneCount; ++i) {
-    TfrmGraph* pane = panes_[static_cast<size_t>(i)];
-    ParameterDescriptor d =
-        LookupParameter(ds.SlotParameter[static_cast<size_t>(i)])
-            .value_or(*LookupParameter(DefaultSetTable()[static_cast<size_t>(set - 1)]
-                                           .SlotParameter[static_cast<size_t>(i)]));
-    d.Options = ds.SlotOptions[static_cast<size_t>(i)];
-    pane->SetTitle(QString::fromStdString(d.Name));
-    pane->SetGraphShown((d.Options & 1) != 0);
-    pane->SetDecoding(d);
-    pane->SetValueType(d.ValueType);
-    pane->SetYRange(d.DefaultMin, d.DefaultMax);
-  }
+  const DataSet& fallback = DefaultSetTable()[static_cast<size_t>(set - 1)];
+  for (int i = 0; i < kPaneCount; ++i)
+    panes_[static_cast<size_t>(i)]->ShowParameter(SlotDescriptor(ds, i, fallback));
   LayOutPanes();
   ForEachPane([](TfrmGraph& p) { p.Refill(); });
 }

@@ -622,6 +622,14 @@ ParameterDescriptor TfrmGraph::Descriptor() const {
   return d;
 }
 
+void TfrmGraph::ShowParameter(const ParameterDescriptor& d) {
+  SetTitle(QString::fromStdString(d.Name));
+  SetGraphShown((d.Options & 1) != 0);
+  SetDecoding(d);
+  SetValueType(d.ValueType);
+  SetYRange(d.DefaultMin, d.DefaultMax);
+}
+
 void TfrmGraph::SetDecoding(const ParameterDescriptor& d) {
   RecordPosition = static_cast<uint16_t>(std::clamp<int32_t>(d.RecordPosition, 0, 0xFFFF));
   Decimals = d.Decimals;

@@ -95,6 +95,9 @@ class TfrmGraph : public QFrame {
   double Multiplier = 1.0;
   double RawOffset = 0.0;
 
+  // Shows a parameter: its name as the title, expanded by bit 0 of its options, its decoding,
+  // value type and default Y range.
+  void ShowParameter(const ParameterDescriptor& descriptor);
   // Copies the decoding fields (RecordPosition, Decimals, Mask and the five scaling numbers) of a
   // descriptor; ValueType is applied separately with SetValueType.
   void SetDecoding(const ParameterDescriptor& descriptor);

@@ -24,16 +24,6 @@ constexpr int kCaptionHeight = 22;
 // The window shows the statistics only in panes taller than this.
 constexpr int kStatsMinPaneHeight = 120;
 
-// The pane's parameter as the window binds it: the set's parameter, or the default set's where
-// the stored number names none.
-ParameterDescriptor SlotDescriptor(const DataSet& set, int slot) {
-  const auto i = static_cast<size_t>(slot);
-  std::optional<ParameterDescriptor> d = LookupParameter(set.SlotParameter[i]);
-  if (!d) d = LookupParameter(DefaultSetTable()[0].SlotParameter[i]);
-  d->Options = set.SlotOptions[i];
-  return *d;
-}
-
 GraphOverview Overview(const HistoryStore& store, RecordRange range, const ParameterDescriptor& d,
                        int columns) {
   const ColumnExtremes e = ReduceToColumns(store, range, d, columns);
@@ -89,15 +79,13 @@ QImage DrawRecording(HistoryStore& store, RecordRange range, const DataSet& set,
   std::array<ParameterDescriptor, kPaneCount> descriptors;
   int expanded = 0;
   for (int i = 0; i < kPaneCount; ++i) {
-    const ParameterDescriptor d = SlotDescriptor(set, i);
+    // The panes as the window binds them; a stored number that names no parameter takes the
+    // first default set's.
+    const ParameterDescriptor d = SlotDescriptor(set, i, DefaultSetTable()[0]);
     descriptors[static_cast<size_t>(i)] = d;
     TfrmGraph* pane = new TfrmGraph(&page, &store, &shared);
     pane->SetColorScheme(options.ColorScheme);
-    pane->SetTitle(QString::fromStdString(d.Name));
-    pane->SetGraphShown((d.Options & 1) != 0);
-    pane->SetDecoding(d);
-    pane->SetValueType(d.ValueType);
-    pane->SetYRange(d.DefaultMin, d.DefaultMax);
+    pane->ShowParameter(d);
     pane->SetTimeLabelsShown(false);
     if (pane->GraphShown()) ++expanded;
     panes[static_cast<size_t>(i)] = pane;
