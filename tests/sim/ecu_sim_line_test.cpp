@@ -15,15 +15,8 @@
 namespace kvd {
 namespace {
 
-class EcuSimLineTest : public ::testing::Test {
+class EcuSimLineTest : public SimTesterTest {
  protected:
-  void Open(const SimProcess& sim) {
-    ASSERT_FALSE(sim.Path().empty()) << "kvd-ecu-sim printed no path";
-    ASSERT_EQ(port.OpenDevice(sim.Path()), kPortOk) << sim.Path();
-    ASSERT_EQ(port.SetLineParameters(10400, 8, 0, 1), kPortOk);
-    ASSERT_TRUE(port.SetReadTimeouts(0, 5, 100));
-    link.TargetAddress = 0x10;
-  }
   // Bytes that arrive within ms.
   int32_t Listen(uint32_t ms) {
     port.SetReadTimeouts(0, 0, ms);
@@ -32,10 +25,6 @@ class EcuSimLineTest : public ::testing::Test {
     port.SetReadTimeouts(0, 5, 100);
     return n < 0 ? 0 : n;
   }
-
-  RealClock clock;
-  PosixSerialPort port;
-  KwpLink link{port, clock};
 };
 
 TEST_F(EcuSimLineTest, NoiseWaitsForTheTesterAndFollowsATimedOutSession) {

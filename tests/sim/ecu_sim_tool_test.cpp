@@ -31,23 +31,12 @@ namespace {
 #ifndef _WIN32
 using ::testing::ElementsAre;
 
-class EcuSimToolTest : public ::testing::Test {
+class EcuSimToolTest : public SimTesterTest {
  protected:
-  void Open(const SimProcess& sim) {
-    ASSERT_FALSE(sim.Path().empty()) << "kvd-ecu-sim printed no path";
-    ASSERT_EQ(port.OpenDevice(sim.Path()), kPortOk) << sim.Path();
-    ASSERT_EQ(port.SetLineParameters(10400, 8, 0, 1), kPortOk);
-    ASSERT_TRUE(port.SetReadTimeouts(0, 5, 100));
-    link.TargetAddress = 0x10;
-  }
   std::vector<uint8_t> Answer() const {
     return std::vector<uint8_t>(link.ResponseBuffer.begin(),
                                 link.ResponseBuffer.begin() + link.ResponseDataLength);
   }
-
-  RealClock clock;
-  PosixSerialPort port;
-  KwpLink link{port, clock};
 };
 
 TEST_F(EcuSimToolTest, SessionAndLiveDataOverAPseudoTerminal) {
