@@ -61,7 +61,7 @@ std::string ActuatorValueText(int32_t index, std::span<const uint8_t> answer) {
   return answer[kStateByte] != 0 ? "вкл." : "выкл.";
 }
 
-bool ActuatorControl::Answered(int32_t result, uint8_t id, bool showRefusal) {
+bool ActuatorControl::Answered(int32_t result, uint8_t id) {
   if (result < 0) {
     session_.Disconnect();
     ui_.ShowMessage(LinkLostMessage(kSvcInputOutputControl));
@@ -73,15 +73,17 @@ bool ActuatorControl::Answered(int32_t result, uint8_t id, bool showRefusal) {
   // answer to another service says nothing about it either.
   if (result == kKwpPositive && answer.size() > 1 && answer[1] == id) return true;
   session_.PollEnabled = true;
-  if (showRefusal) {
-    // A refusal (7F 30 code, also the last of a busy storm) or a positive answer about another
-    // output names a response code; anything else has none to explain.
-    const bool hasCode =
-        result == kKwpPositive || result == kKwpNegative || result == kKwpTooManyBusy;
-    ui_.ShowMessage(hasCode && answer.size() > kCodeByte ? ResponseCodeText(answer[kCodeByte])
-                                                         : KwpErrorMessage(kSvcInputOutputControl));
-  }
   return false;
+}
+
+void ActuatorControl::ShowRefusal(int32_t result) {
+  const std::span<const uint8_t> answer = LastAnswer(session_.Link());
+  // A refusal (7F 30 code, also the last of a busy storm) or a positive answer about another
+  // output names a response code; anything else has none to explain.
+  const bool hasCode =
+      result == kKwpPositive || result == kKwpNegative || result == kKwpTooManyBusy;
+  ui_.ShowMessage(hasCode && answer.size() > kCodeByte ? ResponseCodeText(answer[kCodeByte])
+                                                       : KwpErrorMessage(kSvcInputOutputControl));
 }
 
 bool ActuatorControl::cbCtrlClick() {
@@ -97,7 +99,8 @@ bool ActuatorControl::cbCtrlClick() {
 
 void ActuatorControl::comboCtrlChange(CtrlSender sender) {
   const int32_t index = bar_.SelectedIndex();
-  if (!ValidIndex(index) || !session_.Connected) return;
+  // Only while "Управление" is checked: an output taken otherwise would never be handed back.
+  if (!ValidIndex(index) || !session_.Connected || !bar_.Checked()) return;
   const ActuatorItem& item = kActuatorItems[static_cast<size_t>(index)];
   const bool fromTimer = sender == CtrlSender::PollTimer;
   session_.PollEnabled = false;
@@ -106,9 +109,14 @@ void ActuatorControl::comboCtrlChange(CtrlSender sender) {
   TouchedItems[static_cast<size_t>(index)] = true;
 
   const int32_t result = session_.Link().IoReportCurrentState(item.LocalId);
-  if (!Answered(result, item.LocalId, !fromTimer)) {
+  if (!Answered(result, item.LocalId)) {
     if (result < 0) return;  // the session is closed; the bar was detached with it
-    if (!fromTimer) bar_.ClearSelection();
+    if (!fromTimer) {
+      // The selection goes before the message: the poll cycle runs while the box is shown,
+      // and its refresh must not ask the refused item again.
+      bar_.ClearSelection();
+      ShowRefusal(result);
+    }
     bar_.SetTrackHandlerAttached(true);
     return;
   }
@@ -122,7 +130,7 @@ void ActuatorControl::comboCtrlChange(CtrlSender sender) {
 }
 
 void ActuatorControl::tbCtrlChange(CtrlSender sender) {
-  if (!session_.Connected) return;
+  if (!session_.Connected || !bar_.Checked()) return;
   session_.PollEnabled = false;
   const int32_t index = bar_.SelectedIndex();
   if (!ValidIndex(index)) {
@@ -134,7 +142,10 @@ void ActuatorControl::tbCtrlChange(CtrlSender sender) {
   const int32_t result =
       item.SetValue ? link.IoShortTermAdjustment(item.LocalId, TrackValueByte(bar_.TrackPosition()))
                     : link.IoExecuteControlOption(item.LocalId, sender == CtrlSender::On ? 1 : 0);
-  if (!Answered(result, item.LocalId, true)) return;
+  if (!Answered(result, item.LocalId)) {
+    if (result >= 0) ShowRefusal(result);
+    return;
+  }
   // eCtrl follows at the next periodic refresh.
   session_.PollEnabled = true;
 }
@@ -146,6 +157,7 @@ bool ActuatorControl::ReturnControl() {
   session_.PollEnabled = false;
   bar_.SetTrackHandlerAttached(false);
   bar_.SetChecked(false);
+  bar_.SetControlsEnabled(false);
 
   std::string error;
   int32_t failures = 0;

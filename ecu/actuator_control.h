@@ -56,12 +56,13 @@ enum class CtrlSender {
 class ActuatorBar {
  public:
   virtual ~ActuatorBar() = default;
-  virtual bool Checked() = 0;                         // cbCtrl
-  virtual void SetChecked(bool on) = 0;               // cbCtrl, without running cbCtrlClick
-  virtual int32_t SelectedIndex() = 0;                // comboCtrl, -1 for none
-  virtual void ClearSelection() = 0;                  // comboCtrl
-  virtual void SetControlsEnabled(bool enabled) = 0;  // comboCtrl, eCtrl and tbCtrl
-  virtual void ShowTrackBar(bool trackBar) = 0;       // true: tbCtrl; false: bOn and bOff
+  virtual bool Checked() = 0;            // cbCtrl
+  virtual void SetChecked(bool on) = 0;  // cbCtrl, without running cbCtrlClick
+  virtual int32_t SelectedIndex() = 0;   // comboCtrl, -1 for none
+  virtual void ClearSelection() = 0;     // comboCtrl
+  // comboCtrl, eCtrl, tbCtrl, bOn and bOff: enabled only while cbCtrl is checked.
+  virtual void SetControlsEnabled(bool enabled) = 0;
+  virtual void ShowTrackBar(bool trackBar) = 0;  // true: tbCtrl; false: bOn and bOff
   virtual int32_t TrackPosition() = 0;
   virtual void SetTrackPosition(int32_t position) = 0;
   virtual void SetValueText(const std::string& text) = 0;  // eCtrl
@@ -70,7 +71,9 @@ class ActuatorBar {
 };
 
 // The handlers of the control bar. Every request holds the poll cycle; a broken link ends
-// the session with "Связь прервана: InputOutputControlByLocalIdentifier".
+// the session with "Связь прервана: InputOutputControlByLocalIdentifier". The bar acts on the
+// ECU only while cbCtrl is checked, so that every output it takes is handed back when the box
+// is unchecked (by the user, or by the window's close).
 class ActuatorControl {
  public:
   ActuatorControl(DiagSession& session, EcuUi& ui, ActuatorBar& bar)
@@ -89,9 +92,11 @@ class ActuatorControl {
   std::array<bool, kActuatorCount> TouchedItems{};
 
  private:
-  // The result of a control request: below 0 ends the session; a refusal shows its code.
-  // True for an answer about the item's identifier.
-  bool Answered(int32_t result, uint8_t id, bool showRefusal);
+  // The result of a control request: below 0 ends the session. True for an answer about the
+  // item's identifier; otherwise the poll cycle is let go again.
+  bool Answered(int32_t result, uint8_t id);
+  // Tells the user why the last control request was not answered about its item.
+  void ShowRefusal(int32_t result);
 
   DiagSession& session_;
   EcuUi& ui_;

@@ -132,8 +132,15 @@ TEST_F(ActuatorTest, RefusalShownToTheUserButNotOnTheRefresh) {
   EXPECT_TRUE(rig.bar.attached);
   EXPECT_TRUE(rig.session.PollEnabled);
 
+  // The refresh that comes while the message is shown finds no item to ask again.
+  std::vector<Bytes> askedDuringMessage{{0xFF}};
+  rig.ecuUi.whileShown = [&] {
+    askedDuringMessage = rig.Sent([&] { rig.control.comboCtrlChange(CtrlSender::PollTimer); });
+  };
   Select(8);
+  rig.ecuUi.whileShown = nullptr;
   EXPECT_EQ(rig.ecuUi.messages, std::vector<std::string>{ResponseCodeText(0x31)});
+  EXPECT_TRUE(askedDuringMessage.empty());
   EXPECT_EQ(rig.bar.selected, -1);
   EXPECT_TRUE(rig.bar.attached);
   EXPECT_TRUE(rig.session.PollEnabled);
@@ -145,6 +152,31 @@ TEST_F(ActuatorTest, RefusalShownToTheUserButNotOnTheRefresh) {
   rig.control.tbCtrlChange(CtrlSender::On);
   EXPECT_EQ(rig.ecuUi.messages, std::vector<std::string>{ResponseCodeText(0x31)});
   EXPECT_TRUE(rig.session.PollEnabled);
+}
+
+TEST_F(ActuatorTest, OnlyACheckedBoxActsOnTheEcu) {
+  // Unchecked (as at start, and after a return of control): nothing reaches the ECU, so no
+  // output is ever taken that unchecking would not hand back.
+  for (const int32_t item : {0, 2, 8}) {
+    SCOPED_TRACE(item);
+    rig.bar.selected = item;
+    EXPECT_TRUE(rig.Sent([&] {
+                     rig.control.comboCtrlChange(CtrlSender::User);
+                     rig.control.comboCtrlChange(CtrlSender::PollTimer);
+                     for (CtrlSender s : {CtrlSender::TrackBar, CtrlSender::On, CtrlSender::Off})
+                       rig.control.tbCtrlChange(s);
+                   })
+                    .empty());
+    EXPECT_TRUE(rig.session.PollEnabled);
+  }
+  // Checked, the fuel pump goes on; unchecking hands it back and the controls go off with it.
+  Check(true);
+  EXPECT_TRUE(rig.bar.controlsEnabled);
+  Select(8);
+  rig.control.tbCtrlChange(CtrlSender::On);
+  EXPECT_EQ(rig.Sent([&] { Check(false); }), (std::vector<Bytes>{{0x30, 0x09, 0x00}}));
+  EXPECT_FALSE(rig.bar.controlsEnabled);
+  EXPECT_TRUE(rig.Sent([&] { rig.control.tbCtrlChange(CtrlSender::On); }).empty());
 }
 
 TEST_F(ActuatorTest, LostLinkEndsTheSession) {
@@ -168,6 +200,7 @@ TEST_F(ActuatorTest, LostLinkEndsTheSession) {
       ASSERT_TRUE(rig.ConnectByTick());
     }
     rig.ecuUi.messages.clear();
+    Check(true);
     rig.ecu.Faults().unplugged = true;
     c.act(*this);
     EXPECT_FALSE(rig.session.Connected);

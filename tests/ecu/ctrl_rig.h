@@ -3,6 +3,7 @@
 // learn-memory and actuator-control tests.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -23,8 +24,13 @@ class RecordingEcuUi final : public EcuUi {
   bool confirmAnswer = false;
   bool pollEnabledDuringNotice = true;
   DiagSession* session = nullptr;
+  // Runs while a message is shown, as the poll timer does behind a message box.
+  std::function<void()> whileShown;
 
-  void ShowMessage(const std::string& text) override { messages.push_back(text); }
+  void ShowMessage(const std::string& text) override {
+    messages.push_back(text);
+    if (whileShown) whileShown();
+  }
   bool Confirm(const std::string&) override { return confirmAnswer; }
   void SetBusyCursor(bool on) override {
     busy = on;
