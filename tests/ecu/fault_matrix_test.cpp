@@ -354,6 +354,7 @@ void RunOp(Op op, MatrixRig& rig, const IdentValues& identAsRead) {
       break;
     }
     case Op::Actuator:
+      rig.bar.checked = true;  // "Управление" is on
       rig.bar.selected = kSwitchedItem;
       rig.control.comboCtrlChange(CtrlSender::User);
       rig.control.tbCtrlChange(CtrlSender::On);
