@@ -2,15 +2,66 @@
 // The control bar's widgets and their wiring to the actuator handlers.
 #include "ui/ctrl_bar.h"
 
+#include <QAbstractItemView>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QSlider>
+#include <QStyledItemDelegate>
 
 namespace kvd {
+
+namespace {
+
+constexpr int kTrackWidth = 260;
+
+// A letter typed without Ctrl, Alt or Meta.
+bool TypesLetter(const QKeyEvent& event) {
+  const Qt::KeyboardModifiers mods =
+      event.modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
+  return mods == Qt::NoModifier && !event.text().isEmpty() && event.text()[0].isLetter();
+}
+
+// The list's rows, all of one fixed height.
+class FixedRowDelegate final : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+  QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    QSize size = QStyledItemDelegate::sizeHint(option, index);
+    size.setHeight(TCtrlBar::kItemHeight);
+    return size;
+  }
+};
+
+// The list of actuators. An item is chosen only in the open list (a click or Enter there), never
+// by a key on the closed one: typing a letter opens the list at the first item starting with
+// it, and Space, F4 or Alt+Down open it as usual; other keys are not the list's.
+class CtrlList final : public QComboBox {
+ public:
+  using QComboBox::QComboBox;
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override {
+    if (TypesLetter(*event)) {
+      showPopup();
+      view()->keyboardSearch(event->text());
+      event->accept();
+      return;
+    }
+    const bool opens = event->key() == Qt::Key_Space || event->key() == Qt::Key_F4 ||
+                       (event->key() == Qt::Key_Down && event->modifiers() == Qt::AltModifier);
+    if (opens)
+      QComboBox::keyPressEvent(event);
+    else
+      event->ignore();
+  }
+};
+
+}  // namespace
 
 TCtrlBar::TCtrlBar(DiagSession& session, EcuUi& ui, QWidget* parent)
     : QFrame(parent), control_(session, ui, *this) {
@@ -27,13 +78,15 @@ TCtrlBar::TCtrlBar(DiagSession& session, EcuUi& ui, QWidget* parent)
   cbCtrl_->setFocusPolicy(Qt::NoFocus);
   layout->addWidget(cbCtrl_);
 
-  comboCtrl_ = new QComboBox(this);
+  comboCtrl_ = new CtrlList(this);
   comboCtrl_->setObjectName(QStringLiteral("comboCtrl"));
+  comboCtrl_->setItemDelegate(new FixedRowDelegate(comboCtrl_));
   for (const ActuatorItem& item : kActuatorItems) comboCtrl_->addItem(QString::fromUtf8(item.Text));
   comboCtrl_->setMaxVisibleItems(kActuatorCount);
   comboCtrl_->setCurrentIndex(-1);
   comboCtrl_->setMinimumWidth(190);
-  comboCtrl_->setFocusPolicy(Qt::NoFocus);
+  // A click gives it the focus, so that typing opens it; the window's keys still come first.
+  comboCtrl_->setFocusPolicy(Qt::ClickFocus);
   layout->addWidget(comboCtrl_);
 
   eCtrl_ = new QLineEdit(this);
@@ -46,27 +99,36 @@ TCtrlBar::TCtrlBar(DiagSession& session, EcuUi& ui, QWidget* parent)
   eCtrl_->setPalette(pal);
   layout->addWidget(eCtrl_);
 
-  tbCtrl_ = new QSlider(Qt::Horizontal, this);
+  // The track bar and the two buttons share one place of the bar: one group is shown at a time.
+  auto* place = new QWidget(this);
+  place->setObjectName(QStringLiteral("placeCtrl"));
+  place->setFixedWidth(kTrackWidth);
+  auto* placeLayout = new QHBoxLayout(place);
+  placeLayout->setContentsMargins(0, 0, 0, 0);
+  placeLayout->setSpacing(6);
+  layout->addWidget(place);
+
+  tbCtrl_ = new QSlider(Qt::Horizontal, place);
   tbCtrl_->setObjectName(QStringLiteral("tbCtrl"));
   tbCtrl_->setRange(kTrackMin, kTrackMax);
   tbCtrl_->setValue(0);
   tbCtrl_->setPageStep(10);
   tbCtrl_->setTickInterval(16);
   tbCtrl_->setTickPosition(QSlider::TicksBelow);
-  tbCtrl_->setFixedWidth(260);
   tbCtrl_->setFocusPolicy(Qt::NoFocus);
-  layout->addWidget(tbCtrl_);
+  placeLayout->addWidget(tbCtrl_, 1);
 
-  bOn_ = new QPushButton(QStringLiteral("Включить"), this);
+  bOn_ = new QPushButton(QStringLiteral("Включить"), place);
   bOn_->setObjectName(QStringLiteral("bOn"));
-  bOff_ = new QPushButton(QStringLiteral("Выключить"), this);
+  bOff_ = new QPushButton(QStringLiteral("Выключить"), place);
   bOff_->setObjectName(QStringLiteral("bOff"));
   for (QPushButton* b : {bOn_, bOff_}) {
     b->setFocusPolicy(Qt::NoFocus);
     b->setFixedHeight(22);
     b->hide();
-    layout->addWidget(b);
+    placeLayout->addWidget(b);
   }
+  placeLayout->addStretch(0);
   layout->addStretch(1);
 
   connect(cbCtrl_, &QCheckBox::clicked, this, [this] { control_.cbCtrlClick(); });
@@ -77,6 +139,8 @@ TCtrlBar::TCtrlBar(DiagSession& session, EcuUi& ui, QWidget* parent)
   });
   connect(bOn_, &QPushButton::clicked, this, [this] { control_.tbCtrlChange(CtrlSender::On); });
   connect(bOff_, &QPushButton::clicked, this, [this] { control_.tbCtrlChange(CtrlSender::Off); });
+  // Until "Управление" is checked the bar cannot act on the ECU.
+  SetControlsEnabled(false);
   setEnabled(false);
 }
 
@@ -88,6 +152,11 @@ void TCtrlBar::SetPanelEnabled(bool enabled) {
     cbCtrl_->setChecked(false);
     control_.cbCtrlClick();
   }
+  if (enabled) SetControlsEnabled(false);
+}
+
+bool TCtrlBar::ListTakesKey(const QObject* receiver, const QKeyEvent& event) const {
+  return receiver == comboCtrl_ && comboCtrl_->isEnabled() && TypesLetter(event);
 }
 
 bool TCtrlBar::Release() {
@@ -114,9 +183,8 @@ void TCtrlBar::ClearSelection() {
 }
 
 void TCtrlBar::SetControlsEnabled(bool enabled) {
-  comboCtrl_->setEnabled(enabled);
-  eCtrl_->setEnabled(enabled);
-  tbCtrl_->setEnabled(enabled);
+  for (QWidget* w : std::initializer_list<QWidget*>{comboCtrl_, eCtrl_, tbCtrl_, bOn_, bOff_})
+    w->setEnabled(enabled);
 }
 
 void TCtrlBar::ShowTrackBar(bool trackBar) {

@@ -10,6 +10,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QKeyEvent;
 class QLineEdit;
 class QPushButton;
 class QSlider;
@@ -32,6 +33,11 @@ class TCtrlBar : public QFrame, public ActuatorBar {
   bool Release();
   // The periodic re-read of the selected item.
   void Refresh() { control_.comboCtrlChange(CtrlSender::PollTimer); }
+  // Whether a key press for receiver is typing into the list, which opens it at the first item
+  // that starts with the typed text: the window then leaves the key to the list.
+  bool ListTakesKey(const QObject* receiver, const QKeyEvent& event) const;
+
+  static constexpr int kItemHeight = 16;  // of the list's rows
 
   ActuatorControl& Control() { return control_; }
   QCheckBox* cbCtrl() const { return cbCtrl_; }

@@ -715,7 +715,10 @@ bool TFormDiagJ5E2::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() != QEvent::KeyPress) return false;
   auto* widget = qobject_cast<QWidget*>(watched);
   if (!widget || widget->window() != this) return false;
-  return HandleKey(static_cast<QKeyEvent*>(event));
+  auto* key = static_cast<QKeyEvent*>(event);
+  // A letter typed into the actuator list opens it there.
+  if (panelCtrl_ && panelCtrl_->ListTakesKey(watched, *key)) return false;
+  return HandleKey(key);
 }
 
 bool TFormDiagJ5E2::HandleKey(QKeyEvent* event) {

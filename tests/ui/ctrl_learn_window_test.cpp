@@ -2,10 +2,13 @@
 // The diagnostic window's control bar and learn-memory window on the virtual ECU: the bar's
 // widgets driving the actuators, the periodic refresh, the return of control when the window
 // closes, and the learn-memory window read, reused, saved and closed with the session.
+#include <QAbstractItemView>
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSlider>
@@ -64,6 +67,48 @@ TEST_F(DiagWindowTest, ControlBarDrivesTheEcuAndRefreshesEveryFifthTick) {
   EXPECT_FALSE(w.BusyNoticeShown());
   EXPECT_TRUE(messages_.empty()) << messages_.front().toStdString();
   EXPECT_TRUE(w.Session().Connected);
+}
+
+TEST_F(DiagWindowTest, ControlBarIsLockedUntilCheckedAndTypingOpensTheList) {
+  TFormDiagJ5E2& w = Open();
+  TCtrlBar& bar = *w.CtrlBar();
+  Connect();
+  const auto unlocked = [&bar] {
+    int n = 0;
+    for (QWidget* c :
+         std::initializer_list<QWidget*>{bar.comboCtrl(), bar.tbCtrl(), bar.bOn(), bar.bOff()})
+      n += c->isEnabled() ? 1 : 0;
+    return n;
+  };
+  struct Step {
+    const char* what;
+    int clicks;  // of the box
+    int unlocked;
+  };
+  for (const Step s : {Step{"on-line, unchecked", 0, 0}, Step{"checked", 1, 4},
+                       Step{"unchecked again", 1, 0}, Step{"checked again", 1, 4}}) {
+    SCOPED_TRACE(s.what);
+    for (int i = 0; i < s.clicks; ++i) bar.cbCtrl()->click();
+    EXPECT_EQ(unlocked(), s.unlocked);
+  }
+
+  // A letter typed into the focused list opens it at the first item starting with it; nothing
+  // is chosen (or asked of the ECU) until the user takes the item in the open list.
+  ASSERT_TRUE(bar.cbCtrl()->isChecked());
+  bar.comboCtrl()->setFocus();
+  QKeyEvent letter(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QStringLiteral("р"));
+  QApplication::sendEvent(bar.comboCtrl(), &letter);
+  EXPECT_TRUE(bar.comboCtrl()->view()->isVisible());
+  EXPECT_EQ(bar.comboCtrl()->view()->currentIndex().row(), 8);  // "Реле бензонасоса"
+  EXPECT_EQ(bar.comboCtrl()->currentIndex(), -1);
+  EXPECT_EQ(ecu_.Engine().Overrides().fuelPump, -1);
+  bar.comboCtrl()->hidePopup();
+  // The window's keys stay the window's: "-" narrows the panes, it is not typed into the list.
+  const int points = w.Shared().VisiblePointCount;
+  QKeyEvent minus(QEvent::KeyPress, Qt::Key_Minus, Qt::NoModifier, QStringLiteral("-"));
+  QApplication::sendEvent(bar.comboCtrl(), &minus);
+  EXPECT_EQ(w.Shared().VisiblePointCount, points * 2);
+  EXPECT_FALSE(bar.comboCtrl()->view()->isVisible());
 }
 
 TEST_F(DiagWindowTest, FailedReturnOfControlKeepsTheWindowOpen) {
