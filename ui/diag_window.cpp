@@ -182,16 +182,13 @@ TFormDiagJ5E2::~TFormDiagJ5E2() {
 }
 
 QAction* TFormDiagJ5E2::AddAction(QMenu* menu, const QString& objectName, const QString& text,
-                                  const QKeySequence& shortcut, bool available) {
+                                  const QKeySequence& shortcut) {
   QAction* a = menu ? menu->addAction(text) : menuBar()->addAction(text);
   a->setObjectName(objectName);
   if (!shortcut.isEmpty()) {
     a->setShortcut(shortcut);
     a->setShortcutContext(Qt::WindowShortcut);
   }
-  // Commands that a later version brings are listed but cannot be chosen yet.
-  a->setEnabled(available);
-  if (!available) a->setProperty("kvdUnavailable", true);
   return a;
 }
 
@@ -202,30 +199,30 @@ void TFormDiagJ5E2::BuildMenus() {
   miData_ = bar->addMenu(QStringLiteral("Данные"));
   miData_->setObjectName(QStringLiteral("miData"));
   QAction* save = AddAction(miData_, "miSaveDiagData", QStringLiteral("Сохранить данные в файл"),
-                            QKeySequence(Qt::CTRL | Qt::Key_S), true);
+                            QKeySequence(Qt::CTRL | Qt::Key_S));
   connect(save, &QAction::triggered, this, [this] { miSaveDiagDataClick(); });
   miOpenDiagData_ = AddAction(miData_, "miOpenDiagData", QStringLiteral("Открыть файл с данными"),
-                              QKeySequence(Qt::CTRL | Qt::Key_O), true);
+                              QKeySequence(Qt::CTRL | Qt::Key_O));
   connect(miOpenDiagData_, &QAction::triggered, this, [this] { miOpenDiagDataClick(); });
   QAction* reset = AddAction(miData_, "miResetData", QStringLiteral("Очистить накопленные данные"),
-                             QKeySequence(Qt::CTRL | Qt::Key_R), true);
+                             QKeySequence(Qt::CTRL | Qt::Key_R));
   connect(reset, &QAction::triggered, this, [this] { miResetDataClick(); });
   miData_->addSeparator();
   miMeasure_ = AddAction(miData_, "miMeasure", QStringLiteral("Измерения"),
-                         QKeySequence(Qt::CTRL | Qt::Key_I), true);
+                         QKeySequence(Qt::CTRL | Qt::Key_I));
   connect(miMeasure_, &QAction::triggered, this, [this] { miMeasureClick(); });
   miCancelSelect_ =
       AddAction(miData_, "miCancelSelect", QStringLiteral("Отменить выделение данных"),
-                QKeySequence(Qt::CTRL | Qt::Key_U), true);
+                QKeySequence(Qt::CTRL | Qt::Key_U));
   connect(miCancelSelect_, &QAction::triggered, this, [this] { miCancelSelectClick(); });
   miData_->addSeparator();
   QAction* addFloat =
       AddAction(miData_, "miAddFloat", QStringLiteral("Добавить \"плавающий\" параметр"),
-                QKeySequence(Qt::CTRL | Qt::Key_A), true);
-  QAction* arrangeFloat = AddAction(
-      miData_, "miArrangeFloat", QStringLiteral("Упорядочить \"плавающие\" параметры"), {}, true);
-  QAction* removeFloat = AddAction(miData_, "miRemoveFloat",
-                                   QStringLiteral("Убрать все \"плавающие\" параметры"), {}, true);
+                QKeySequence(Qt::CTRL | Qt::Key_A));
+  QAction* arrangeFloat =
+      AddAction(miData_, "miArrangeFloat", QStringLiteral("Упорядочить \"плавающие\" параметры"));
+  QAction* removeFloat =
+      AddAction(miData_, "miRemoveFloat", QStringLiteral("Убрать все \"плавающие\" параметры"));
   floats_ = std::make_unique<FloatingParameters>(this);
   floats_->OnMessage = [this](const QString& text) { ShowMessage(text.toStdString()); };
   floats_->OnMenuState = [arrangeFloat, removeFloat](bool on) {
@@ -239,9 +236,9 @@ void TFormDiagJ5E2::BuildMenus() {
   connect(removeFloat, &QAction::triggered, this, [this] { floats_->miRemoveFloatClick(); });
   miData_->addSeparator();
   QAction* changeSet = AddAction(miData_, "miChangeSet", QStringLiteral("Изменить наборы данных"),
-                                 QKeySequence(Qt::CTRL | Qt::Key_D), true);
+                                 QKeySequence(Qt::CTRL | Qt::Key_D));
   connect(changeSet, &QAction::triggered, this, [this] { miChangeSetClick(); });
-  QAction* cfg = AddAction(miData_, "miCfg", QStringLiteral("Настройка"), {}, true);
+  QAction* cfg = AddAction(miData_, "miCfg", QStringLiteral("Настройка"));
   connect(cfg, &QAction::triggered, this, [this] { miCfgClick(); });
   miData_->addSeparator();
   connect(miData_, &QMenu::aboutToShow, this, [this] { UpdateDataMenu(); });
@@ -250,19 +247,19 @@ void TFormDiagJ5E2::BuildMenus() {
   miParams_->setObjectName(QStringLiteral("miParams"));
   miParamsAction_ = miParams_->menuAction();
   QAction* errors = AddAction(miParams_, "miErrors", QStringLiteral("Ошибки"),
-                              QKeySequence(Qt::SHIFT | Qt::CTRL | Qt::Key_E), true);
+                              QKeySequence(Qt::SHIFT | Qt::CTRL | Qt::Key_E));
   connect(errors, &QAction::triggered, this, [this] { miErrListClick(); });
   connect(AddAction(miParams_, "miIdent", QStringLiteral("Идентификаторы"),
-                    QKeySequence(Qt::SHIFT | Qt::CTRL | Qt::Key_N), true),
+                    QKeySequence(Qt::SHIFT | Qt::CTRL | Qt::Key_N)),
           &QAction::triggered, this, [this] { miIDClick(); });
   connect(AddAction(miParams_, "miConfig", QStringLiteral("Комплектация"),
-                    QKeySequence(Qt::SHIFT | Qt::CTRL | Qt::Key_C), true),
+                    QKeySequence(Qt::SHIFT | Qt::CTRL | Qt::Key_C)),
           &QAction::triggered, this, [this] { miComplectClick(); });
   connect(AddAction(miParams_, "miEcuReset", QStringLiteral("Сброс ЭБУ"),
-                    QKeySequence(Qt::SHIFT | Qt::CTRL | Qt::Key_R), true),
+                    QKeySequence(Qt::SHIFT | Qt::CTRL | Qt::Key_R)),
           &QAction::triggered, this, [this] { miECUResetClick(); });
   QAction* immo = AddAction(miParams_, "miImmo", QStringLiteral("Статус иммобилайзера"),
-                            QKeySequence(Qt::SHIFT | Qt::CTRL | Qt::Key_I), true);
+                            QKeySequence(Qt::SHIFT | Qt::CTRL | Qt::Key_I));
   immo->setVisible(false);
   connect(immo, &QAction::triggered, this, [this] { miImmoStatusClick(); });
   // A hidden item is disabled with its shortcut: the window keeps the key, live while the
@@ -271,46 +268,47 @@ void TFormDiagJ5E2::BuildMenus() {
     if (miParamsAction_->isEnabled()) miImmoStatusClick();
   });
   miADC_ = AddAction(miParams_, "miADC", QStringLiteral("Каналы АЦП"),
-                     QKeySequence(Qt::SHIFT | Qt::CTRL | Qt::Key_A), true);
+                     QKeySequence(Qt::SHIFT | Qt::CTRL | Qt::Key_A));
   miADC_->setCheckable(true);
   connect(miADC_, &QAction::triggered, this, [this] { miADCClick(); });
   for (int bank : {1, 2}) {
     QAction* learn =
         AddAction(miParams_, QStringLiteral("miBlm%1").arg(bank),
                   QStringLiteral("Память обучения, банк %1").arg(bank),
-                  QKeySequence(Qt::SHIFT | Qt::CTRL | (bank == 1 ? Qt::Key_F1 : Qt::Key_F2)), true);
+                  QKeySequence(Qt::SHIFT | Qt::CTRL | (bank == 1 ? Qt::Key_F1 : Qt::Key_F2)));
     connect(learn, &QAction::triggered, this, [this, bank] { miLearn1Click(bank); });
   }
   miParamsAction_->setEnabled(false);
   miADC_->setEnabled(false);
   errors->setEnabled(false);
 
-  miConnect_ = AddAction(nullptr, "miConnect", QStringLiteral("Уст.связь"), {}, true);
+  miConnect_ = AddAction(nullptr, "miConnect", QStringLiteral("Уст.связь"));
   miConnect_->setStatusTip(QStringLiteral("Установить или разорвать связь с ЭБУ"));
   connect(miConnect_, &QAction::triggered, this, [this] { miConnectClick(); });
-  miStop_ =
-      AddAction(nullptr, "miStop", QStringLiteral("Стоп"), QKeySequence(Qt::Key_Pause), false);
+  miStop_ = AddAction(nullptr, "miStop", QStringLiteral("Стоп"), QKeySequence(Qt::Key_Pause));
   miStop_->setStatusTip(QStringLiteral("Прервать получение данных от ЭБУ"));
   connect(miStop_, &QAction::triggered, this, [this] { miStopClick(); });
   miPause_ = AddAction(nullptr, "miPause", QStringLiteral("Пауза"),
-                       QKeySequence(Qt::SHIFT | Qt::Key_Pause), false);
+                       QKeySequence(Qt::SHIFT | Qt::Key_Pause));
   miPause_->setStatusTip(QStringLiteral("Приостановить отображение данных"));
   connect(miPause_, &QAction::triggered, this, [this] { miPauseClick(); });
   QAction* wider = AddAction(nullptr, "miWider", QStringLiteral("Шире"),
-                             QKeySequence(Qt::KeypadModifier | Qt::Key_Plus), true);
+                             QKeySequence(Qt::KeypadModifier | Qt::Key_Plus));
   connect(wider, &QAction::triggered, this, [this] { miWiderClick(); });
   QAction* narrower = AddAction(nullptr, "miNarrower", QStringLiteral("Уже"),
-                                QKeySequence(Qt::KeypadModifier | Qt::Key_Minus), true);
+                                QKeySequence(Qt::KeypadModifier | Qt::Key_Minus));
   connect(narrower, &QAction::triggered, this, [this] { miNarrowerClick(); });
-  miLeft_ = AddAction(nullptr, "miLeft", QStringLiteral("Влево"), {}, true);
+  miLeft_ = AddAction(nullptr, "miLeft", QStringLiteral("Влево"));
   connect(miLeft_, &QAction::triggered, this, [this] { miLeftClick(); });
-  miRight_ = AddAction(nullptr, "miRight", QStringLiteral("Вправо"), {}, true);
+  miRight_ = AddAction(nullptr, "miRight", QStringLiteral("Вправо"));
   connect(miRight_, &QAction::triggered, this, [this] { miRightClick(); });
-  miFrameLeft_ = AddAction(nullptr, "miFrameLeft", QStringLiteral("Кадр влево"), {}, true);
+  miFrameLeft_ = AddAction(nullptr, "miFrameLeft", QStringLiteral("Кадр влево"));
   connect(miFrameLeft_, &QAction::triggered, this, [this] { miFrameLeftClick(); });
-  miFrameRight_ = AddAction(nullptr, "miFrameRight", QStringLiteral("Кадр вправо"), {}, true);
+  miFrameRight_ = AddAction(nullptr, "miFrameRight", QStringLiteral("Кадр вправо"));
   connect(miFrameRight_, &QAction::triggered, this, [this] { miFrameRightClick(); });
-  for (QAction* nav : {miLeft_, miRight_, miFrameLeft_, miFrameRight_}) nav->setEnabled(false);
+  // Off-line at first: no pause or stop, no navigation (the session enables them, ApplyMenus).
+  for (QAction* item : {miStop_, miPause_, miLeft_, miRight_, miFrameLeft_, miFrameRight_})
+    item->setEnabled(false);
 }
 
 void TFormDiagJ5E2::BuildBars() {
@@ -407,8 +405,7 @@ void TFormDiagJ5E2::ReadWindowSettings() {
   for (int i = 0; i < kDataSetCount; ++i) {
     const int set = i + 1;
     const QKeySequence key(set == 10 ? Qt::Key_0 : Qt::Key_0 + set);
-    QAction* item =
-        AddAction(miData_, QStringLiteral("miSet%1").arg(set), sets_[i].Name, key, true);
+    QAction* item = AddAction(miData_, QStringLiteral("miSet%1").arg(set), sets_[i].Name, key);
     item->setData(set);
     connect(item, &QAction::triggered, this, [this, set] { ChooseSet(set); });
   }
@@ -939,8 +936,7 @@ void TFormDiagJ5E2::ApplyMenus(const SessionMenus& menus) {
   // A disabled menu does not stop the shortcuts of its items: they follow it by hand, so that
   // off-line Shift+Ctrl+A cannot toggle the ADC bar behind the greyed "Сведения".
   for (QAction* item : miParams_->actions())
-    if (!item->isSeparator())
-      item->setEnabled(menus.ParamsEnabled && !item->property("kvdUnavailable").toBool());
+    if (!item->isSeparator()) item->setEnabled(menus.ParamsEnabled);
   miPause_->setText(QString::fromStdString(menus.PauseCaption));
   miPause_->setEnabled(menus.PauseEnabled);
   miStop_->setText(QString::fromStdString(menus.StopCaption));

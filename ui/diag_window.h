@@ -189,8 +189,9 @@ class TFormDiagJ5E2 : public QMainWindow, public SessionUi, public EcuUi {
   void SetVisiblePointCount(int32_t count);
   void PlaceBars();
   bool HandleKey(QKeyEvent* event);
+  // A menu item (a top-level item when menu is null), enabled, with its shortcut for the window.
   QAction* AddAction(QMenu* menu, const QString& objectName, const QString& text,
-                     const QKeySequence& shortcut, bool available);
+                     const QKeySequence& shortcut = {});
 
   DiagWindowConfig config_;
   std::unique_ptr<HistoryStore> history_;

@@ -68,7 +68,7 @@ TEST_F(DiagWindowTest, CreationBuildsMenusBarsAndPanesAndWritesAppearanceDefault
   EXPECT_TRUE(w.ComTimer()->Enabled());
 }
 
-TEST_F(DiagWindowTest, MenusCarryTheirShortcutsAndLaterCommandsAreDisabled) {
+TEST_F(DiagWindowTest, MenusCarryTheirShortcutsAndFollowTheSession) {
   TFormDiagJ5E2& w = Open();
   struct Item {
     const char* name;
@@ -113,6 +113,19 @@ TEST_F(DiagWindowTest, MenusCarryTheirShortcutsAndLaterCommandsAreDisabled) {
     ASSERT_NE(a, nullptr);
     EXPECT_EQ(a->text(), QStringLiteral("Набор %1").arg(set));
     EXPECT_EQ(a->shortcut(), QKeySequence(set == 10 ? QStringLiteral("0") : QString::number(set)));
+  }
+  // Every shown item of "Сведения" follows the session: all of them on-line, none off-line.
+  for (const bool online : {true, false}) {
+    SCOPED_TRACE(online ? "on-line" : "off-line");
+    if (online)
+      Connect();
+    else
+      w.miConnectClick();
+    ASSERT_EQ(w.Session().Connected, online);
+    for (QAction* a : w.ParamsMenu()->actions()) {
+      if (a->isSeparator() || !a->isVisible()) continue;
+      EXPECT_EQ(a->isEnabled(), online) << a->objectName().toStdString();
+    }
   }
   w.Action("miSet10")->trigger();
   EXPECT_EQ(w.CurrentSet(), 10);
