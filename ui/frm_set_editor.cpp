@@ -80,10 +80,13 @@ TfrmSetEditor::TfrmSetEditor(const SetTable& sets, QWidget* parent) : QDialog(pa
   bOK_ = new QPushButton(QStringLiteral("Ok"), this);
   bOK_->setObjectName(QStringLiteral("bOK"));
   bOK_->setGeometry(width - 204, kHeight - 40, 92, 27);
-  bOK_->setAutoDefault(false);
+  // "Отмена" is the default button: Enter in the name box, a list or a check box cancels. Both
+  // buttons are auto-default, so that Enter on a focused button presses that button.
+  bOK_->setAutoDefault(true);
   bCancel_ = new QPushButton(QStringLiteral("Отмена"), this);
   bCancel_->setObjectName(QStringLiteral("bCancel"));
   bCancel_->setGeometry(width - 104, kHeight - 40, 92, 27);
+  bCancel_->setAutoDefault(true);
   bCancel_->setDefault(true);
 
   shown_ = 0;

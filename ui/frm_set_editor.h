@@ -30,7 +30,8 @@ class TfrmSetEditor : public QDialog {
   void TabChange();
   // "Ok": stores the shown tab and closes with Accepted.
   void bOKClick();
-  // "Отмена" (the default button, so Enter cancels): closes without keeping anything.
+  // "Отмена" (the default button, so Enter cancels unless a button has the focus): closes
+  // without keeping anything.
   void bCancelClick();
 
   const SetTable& WorkingCopy() const { return work_; }

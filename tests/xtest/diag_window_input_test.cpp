@@ -4,7 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
 #include <QMenu>
+#include <QPushButton>
 #include <QTimer>
 #include <map>
 #include <ostream>
@@ -13,6 +18,7 @@
 #include "real_input.h"
 #include "ui/chart.h"
 #include "ui/diag_window_fixture.h"
+#include "ui/frm_set_editor.h"
 
 namespace kvd::xtest {
 namespace {
@@ -185,7 +191,8 @@ TEST_F(RealInputWindow, EveryShortcutReachesItsItemOnlyWhileEnabled) {
     EXPECT_GT(refused, 0);
   };
 
-  // On-line: "Каналы АЦП" is enabled; the items of later versions are not.
+  // On-line: "Каналы АЦП" is enabled; the hidden immobilizer item and the selection commands
+  // (no marks yet) are not.
   ASSERT_TRUE(window_->Action("miADC")->isEnabled());
   sweep("on-line");
   EXPECT_EQ(spy.hits[window_->Action("miADC")], 1);
@@ -277,6 +284,73 @@ TEST_F(RealInputWindow, ScaleDialogTakesEnterAndEscape) {
                 EXPECT_TRUE(Type(c.key));
               });
     EXPECT_DOUBLE_EQ(pane->ScaleHigh(), c.after);
+  }
+}
+
+// Enter in the set editor presses the focused button; anywhere else it presses "Отмена", the
+// default button, so that an edit is kept only by "Ok" itself.
+TEST_F(RealInputWindow, SetEditorEnterPressesTheFocusedButtonElseCancels) {
+  enum Focus { kName, kList, kCheck, kOk, kCancel, kNameAfterOk };
+  struct Case {
+    const char* what;
+    Focus focus;
+    const char* key;
+    const char* name;  // typed into the name box first
+    bool kept;
+  };
+  const Case cases[] = {
+      {"Enter in the name box", kName, "Return", "a", false},
+      {"Enter in a list", kList, "Return", "b", false},
+      {"Enter on a check box", kCheck, "Return", "c", false},
+      {"Enter on Ok", kOk, "Return", "d", true},
+      {"keypad Enter on Ok", kOk, "KP_Enter", "e", true},
+      {"Space on Ok", kOk, "space", "f", true},
+      {"Enter on Отмена", kCancel, "Return", "g", false},
+      {"Enter in the name box once Ok had the focus", kNameAfterOk, "Return", "h", false},
+  };
+  QString name = window_->Sets()[0].Name;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    WithModal([this] { window_->miChangeSetClick(); },
+              [&](QWidget* w) {
+                auto* editor = qobject_cast<TfrmSetEditor*>(w);
+                ASSERT_NE(editor, nullptr);
+                // Tab moves the focus as the user does; false when it never reached the target.
+                const auto tabTo = [](QWidget* target) {
+                  for (int i = 0; i < 40 && QApplication::focusWidget() != target; ++i)
+                    if (!Type("Tab")) return false;
+                  return QApplication::focusWidget() == target;
+                };
+                ASSERT_TRUE(tabTo(editor->eName()));
+                ASSERT_TRUE(Type(c.name));  // replaces the name, which the Tab selected
+                ASSERT_EQ(editor->eName()->text(), QString::fromLatin1(c.name));
+                QWidget* target = editor->eName();
+                switch (c.focus) {
+                  case kList:
+                    target = editor->ParamList(3);
+                    break;
+                  case kCheck:
+                    target = editor->ExpandedBox(3);
+                    break;
+                  case kOk:
+                  case kNameAfterOk:
+                    target = editor->bOK();
+                    break;
+                  case kCancel:
+                    target = editor->bCancel();
+                    break;
+                  case kName:
+                    break;
+                }
+                ASSERT_TRUE(tabTo(target));
+                if (c.focus == kNameAfterOk) {
+                  ASSERT_TRUE(tabTo(editor->eName()));
+                }
+                EXPECT_TRUE(Type(c.key));
+              });
+    if (c.kept) name = QString::fromLatin1(c.name);
+    EXPECT_EQ(window_->Sets()[0].Name, name);
+    EXPECT_EQ(window_->Action("miSet1")->text(), name);
   }
 }
 
