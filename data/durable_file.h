@@ -30,6 +30,8 @@ class DurableFile {
   // Writes all bytes; false when the system refused some (disk full, file size limit, I/O
   // error). Part of the bytes may have reached the file then: see Truncate.
   bool Write(const void* data, size_t size);
+  // Writes all bytes at offset, over what is there; later Writes still go to the end.
+  bool WriteAt(uint64_t offset, const void* data, size_t size);
   // Its data on the disk (fdatasync / FlushFileBuffers).
   bool Sync();
   // Cuts the file to size bytes and writes on from there.

@@ -68,6 +68,23 @@ bool DurableFile::Write(const void* data, size_t size) {
   return true;
 }
 
+bool DurableFile::WriteAt(uint64_t offset, const void* data, size_t size) {
+  if (fd_ < 0) return false;
+  const auto* p = static_cast<const char*>(data);
+  while (size > 0) {
+    const ssize_t n = ::pwrite(fd_, p, size, static_cast<off_t>(offset));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (n == 0) return false;
+    p += n;
+    offset += static_cast<uint64_t>(n);
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
 bool DurableFile::Sync() {
   if (fd_ < 0) return false;
 #if defined(__APPLE__)

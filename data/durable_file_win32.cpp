@@ -67,6 +67,27 @@ bool DurableFile::Write(const void* data, size_t size) {
   return true;
 }
 
+bool DurableFile::WriteAt(uint64_t offset, const void* data, size_t size) {
+  if (!handle_) return false;
+  HANDLE h = static_cast<HANDLE>(handle_);
+  const auto* p = static_cast<const char*>(data);
+  bool ok = true;
+  while (ok && size > 0) {
+    const DWORD chunk = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(offset);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    DWORD written = 0;
+    ok = ::WriteFile(h, p, chunk, &written, &at) && written > 0;
+    p += written;
+    offset += written;
+    size -= written;
+  }
+  // A positioned write on a synchronous handle moves the file pointer: back to the end.
+  LARGE_INTEGER zero{};
+  return ::SetFilePointerEx(h, zero, nullptr, FILE_END) && ok;
+}
+
 bool DurableFile::Sync() {
   return handle_ && ::FlushFileBuffers(static_cast<HANDLE>(handle_)) != 0;
 }

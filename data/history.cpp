@@ -173,10 +173,15 @@ void HistoryStore::ClearMarkBit(int32_t index, uint32_t bit) {
 
 bool HistoryStore::SetMark(int32_t& mark, uint32_t bit, int32_t index) {
   if (index < 0 || index >= recordCount_) return false;
-  if (mark >= 0) ClearMarkBit(mark, bit);
+  const int32_t old = mark;
+  if (old >= 0 && old != index) {
+    ClearMarkBit(old, bit);
+    MarkChanged(old);
+  }
   mark = index;
   uint8_t* r = base_ + static_cast<size_t>(index) * kRecordSize;
   StoreLE32(r + 4, LoadLE32(r + 4) | bit);
+  MarkChanged(index);
   return true;
 }
 
@@ -189,10 +194,14 @@ bool HistoryStore::SetEndMark(int32_t index) {
 }
 
 void HistoryStore::CancelSelection() {
-  if (selectionStart_ >= 0) ClearMarkBit(selectionStart_, kMarkStartBit);
-  if (selectionEnd_ >= 0) ClearMarkBit(selectionEnd_, kMarkEndBit);
+  const int32_t start = selectionStart_;
+  const int32_t end = selectionEnd_;
+  if (start >= 0) ClearMarkBit(start, kMarkStartBit);
+  if (end >= 0) ClearMarkBit(end, kMarkEndBit);
   selectionStart_ = -1;
   selectionEnd_ = -1;
+  if (start >= 0) MarkChanged(start);
+  if (end >= 0 && end != start) MarkChanged(end);
 }
 
 bool HistoryStore::HasSelection() const {

@@ -16,6 +16,7 @@ namespace kvd {
 inline constexpr int32_t kRecordSize = 44;
 inline constexpr int32_t kHistoryCapacity = 762600;     // 762,600 x 44 = 33,554,400
 inline constexpr size_t kHistoryBlockBytes = 33554432;  // 32 MiB; the last 32 bytes unused
+inline constexpr int32_t kRecordMarkOffset = 4;         // the MarkWord
 inline constexpr int32_t kRecordPayloadOffset = 8;      // data block byte 2 lies here
 inline constexpr int32_t kRecordPayloadSize = 34;       // data block bytes 2..35
 inline constexpr uint32_t kMarkStartBit = 1;            // MarkWord bit 0
@@ -43,8 +44,8 @@ struct HistoryRecord {
 
   int32_t ElapsedMs() const { return static_cast<int32_t>(LoadLE32(Bytes)); }
   void SetElapsedMs(int32_t ms) { StoreLE32(Bytes, static_cast<uint32_t>(ms)); }
-  uint32_t MarkWord() const { return LoadLE32(Bytes + 4); }
-  void SetMarkWord(uint32_t w) { StoreLE32(Bytes + 4, w); }
+  uint32_t MarkWord() const { return LoadLE32(Bytes + kRecordMarkOffset); }
+  void SetMarkWord(uint32_t w) { StoreLE32(Bytes + kRecordMarkOffset, w); }
   bool HasStartMark() const { return (MarkWord() & kMarkStartBit) != 0; }
   bool HasEndMark() const { return (MarkWord() & kMarkEndBit) != 0; }
   // Data block byte b (2..35) is Bytes[b + 6].
@@ -78,6 +79,9 @@ class HistoryStore {
   // Called once when an append is refused because the store is full (recording has
   // stopped; nothing stored is touched). Armed again by Reset and Load.
   using FullCallback = std::function<void()>;
+  // Called after setting, moving or cancelling a mark changed the MarkWord of record index
+  // (once per record changed; also for a slot past the history, whose stale bit was cleared).
+  using MarkCallback = std::function<void(int32_t index)>;
 
   // Maps the 32 MiB block (zero-filled). Throws std::bad_alloc if the system refuses it.
   explicit HistoryStore(Clock& clock);
@@ -134,6 +138,7 @@ class HistoryStore {
 
   void SetAppendCallback(AppendCallback cb) { onAppend_ = std::move(cb); }
   void SetFullCallback(FullCallback cb) { onFull_ = std::move(cb); }
+  void SetMarkCallback(MarkCallback cb) { onMark_ = std::move(cb); }
 
  private:
   bool SetMark(int32_t& mark, uint32_t bit, int32_t index);
@@ -141,6 +146,9 @@ class HistoryStore {
   void PoisonPastRecords();
   void UnpoisonUpTo(size_t end);
   void ClearMarkBit(int32_t index, uint32_t bit);
+  void MarkChanged(int32_t index) {
+    if (onMark_) onMark_(index);
+  }
 
   Clock& clock_;
   uint8_t* base_ = nullptr;
@@ -153,6 +161,7 @@ class HistoryStore {
   int32_t selectionEnd_ = -1;
   AppendCallback onAppend_;
   FullCallback onFull_;
+  MarkCallback onMark_;
 };
 
 // Whether this build poisons the bytes past the last record (AddressSanitizer builds), so

@@ -63,6 +63,25 @@ bool RecordingFile::Append(const uint8_t* record) {
   return true;
 }
 
+bool RecordingFile::WriteMarkWord(int32_t index, uint32_t word) {
+  if (!file_.IsOpen() || writeFailed_ || index < 0 || index >= records_) return false;
+  uint8_t bytes[4];
+  StoreLE32(bytes, word);
+  // Four aligned bytes never straddle a sector: after a crash the word is the old or the new.
+  const uint64_t at = static_cast<uint64_t>(kDataFileHeadSize) +
+                      static_cast<uint64_t>(index) * kRecordSize + kRecordMarkOffset;
+  if (!file_.WriteAt(at, bytes, sizeof bytes)) {
+    writeFailed_ = true;
+    return false;
+  }
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    dirty_ = true;
+  }
+  wake_.notify_one();
+  return true;
+}
+
 void RecordingFile::SyncLoop() {
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {

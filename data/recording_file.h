@@ -30,6 +30,9 @@ class RecordingFile {
   // only partly is cut off again, and after a failure the file takes no more records (what it
   // holds stays valid).
   bool Append(const uint8_t* record);
+  // Writes a new MarkWord into record index of the file (one already appended). False when it
+  // could not be written; the file then takes nothing more, as after a failed Append.
+  bool WriteMarkWord(int32_t index, uint32_t word);
   // Syncs to disk now (waits for it). False when the file is not open or the sync failed.
   bool Sync();
   // Stops the helper thread, syncs and closes. False when a write or a sync failed on the way.

@@ -87,6 +87,14 @@ std::string RecoveryRecorder::RecordAppended(const HistoryStore& store, int32_t 
   return {};
 }
 
+std::string RecoveryRecorder::MarkChanged(const HistoryStore& store, int32_t index) {
+  if (failed_ || !file_.IsOpen() || file_.Records() != store.RecordCount()) return {};
+  const HistoryRecord* record = store.RecordAt(index);
+  if (record == nullptr) return {};
+  if (file_.WriteMarkWord(index, record->MarkWord())) return {};
+  return Fail(kMsgFileWriteFailed, file_.Path());
+}
+
 void RecoveryRecorder::Discard() {
   if (!adopted_.empty()) {
     std::error_code ec;

@@ -37,6 +37,11 @@ class RecoveryRecorder {
   // starts the file again with the whole history. Returns the program's message the first
   // time writing fails (empty otherwise); recording in memory goes on without the file.
   std::string RecordAppended(const HistoryStore& store, int32_t index);
+  // A mark set, moved or cancelled changed the MarkWord of record index: the file's copy of
+  // that record takes it, so that a recovered recording opens with the marks it had. Nothing
+  // happens when the file is not the history's (the history was reset or loaded meanwhile).
+  // Returns the program's message the first time writing fails, like RecordAppended.
+  std::string MarkChanged(const HistoryStore& store, int32_t index);
 
   // The recording was saved, cleared, or the user chose not to keep it: the file goes, and so
   // does an adopted file.

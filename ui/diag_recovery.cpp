@@ -25,7 +25,14 @@ DiagRecovery::DiagRecovery(TFormDiagJ5E2& window, const QString& folder)
 DiagRecovery::~DiagRecovery() = default;
 
 void DiagRecovery::RecordAppended(int32_t index) {
-  const std::string message = recorder_->RecordAppended(window_.History(), index);
+  ShowFailure(recorder_->RecordAppended(window_.History(), index));
+}
+
+void DiagRecovery::MarkChanged(int32_t index) {
+  ShowFailure(recorder_->MarkChanged(window_.History(), index));
+}
+
+void DiagRecovery::ShowFailure(const std::string& message) {
   if (message.empty()) return;
   window_.SetStatusWarning(message + ". Данные сохраняются только в памяти.");
   // Shown after the poll step has returned, so the step is not held up by the box.

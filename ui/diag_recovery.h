@@ -6,6 +6,7 @@
 #include <QString>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 namespace kvd {
 
@@ -28,6 +29,8 @@ class DiagRecovery {
   // The history got record index: into the file. The first failure is shown once (status bar and
   // message); recording goes on in memory.
   void RecordAppended(int32_t index);
+  // A mark of record index changed: into the file too.
+  void MarkChanged(int32_t index);
   // "Очистить накопленные данные".
   void DataCleared();
   // A save command has written a file: when it holds the whole recording the file goes.
@@ -44,6 +47,9 @@ class DiagRecovery {
   RecoveryRecorder& Recorder() { return *recorder_; }
 
  private:
+  // The first failure of the file: in the status bar and, after the current step, a message.
+  void ShowFailure(const std::string& message);
+
   TFormDiagJ5E2& window_;
   std::unique_ptr<RecoveryRecorder> recorder_;
 };

@@ -150,6 +150,9 @@ TFormDiagJ5E2::TFormDiagJ5E2(DiagWindowConfig config, QWidget* parent)
     if (recovery_) recovery_->RecordAppended(index);
     ShowNewestRecord(index);
   });
+  history_->SetMarkCallback([this](int32_t index) {
+    if (recovery_) recovery_->MarkChanged(index);
+  });
   history_->SetFullCallback(
       [this] { SetStatusWarning("Память для записи данных заполнена, запись остановлена."); });
 
@@ -179,6 +182,7 @@ TFormDiagJ5E2::~TFormDiagJ5E2() {
     pane = nullptr;
   }
   history_->SetAppendCallback(nullptr);
+  history_->SetMarkCallback(nullptr);
 }
 
 QAction* TFormDiagJ5E2::AddAction(QMenu* menu, const QString& objectName, const QString& text,

@@ -281,6 +281,50 @@ TEST_F(RecoveryRecorderTest, TheFileFollowsTheHistoryThroughResetLoadAndDiscard)
   EXPECT_TRUE(Files().empty());
 }
 
+TEST_F(RecoveryRecorderTest, MarksSetAfterTheirRecordWasWrittenReachTheFile) {
+  store.SetMarkCallback(
+      [this](int32_t index) { EXPECT_EQ(recorder.MarkChanged(store, index), ""); });
+  Append(10);
+  const fs::path file = Files().at(0);
+  enum Op { kStart, kEnd, kCancel, kReset };
+  struct Step {
+    const char* what;
+    Op op;
+    int32_t index;
+    int32_t start, end;  // the marks of the file when it is opened
+  };
+  const Step steps[] = {
+      {"start mark", kStart, 2, 2, -1},
+      {"end mark", kEnd, 7, 2, 7},
+      {"start moved", kStart, 4, 4, 7},
+      {"both on one record", kEnd, 4, 4, 4},
+      {"cancelled", kCancel, 0, -1, -1},
+      {"marks again", kEnd, 9, -1, 9},
+      // The history emptied under the file (a new connection): the old file is not touched.
+      {"reset, then cancelled", kReset, 0, -1, 9},
+  };
+  for (const Step& s : steps) {
+    SCOPED_TRACE(s.what);
+    if (s.op == kStart) store.SetStartMark(s.index);
+    if (s.op == kEnd) store.SetEndMark(s.index);
+    if (s.op == kReset) store.Reset();
+    if (s.op == kCancel || s.op == kReset) store.CancelSelection();
+    VirtualClock c;
+    HistoryStore opened(c);
+    const std::string bytes = ReadAll(file);
+    ReadDataFileBytes(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()),
+                      opened, file);
+    EXPECT_EQ(opened.RecordCount(), 10);
+    EXPECT_EQ(opened.SelectionStart(), s.start);
+    EXPECT_EQ(opened.SelectionEnd(), s.end);
+    if (s.op != kReset) {
+      EXPECT_EQ(std::string(reinterpret_cast<const char*>(opened.RecordBytes()),
+                            bytes.size() - kDataFileHeadSize),
+                History());
+    }
+  }
+}
+
 TEST_F(RecoveryRecorderTest, AnAdoptedFileGoesOnlyWithDiscard) {
   const fs::path folder = dir.path() / "recovery";
   fs::create_directories(folder);

@@ -95,8 +95,10 @@ TEST_F(DiagRecoveryTest, TheFileFollowsTheRecordingAndGoesWhenSavedOrCleared) {
   EXPECT_EQ(w.History().RecordCount(), 8);
 
   // A marked stretch saved is not the recording: the file stays.
+  // The marks, set after their records were written, reach the file too.
   ASSERT_TRUE(w.History().SetStartMark(1));
   ASSERT_TRUE(w.History().SetEndMark(3));
+  EXPECT_EQ(FileRecords(Files()[0]), HistoryBytes());
   saveNames_ = {dir_.filePath(QStringLiteral("part.kdd"))};
   w.miSaveDiagDataClick();
   EXPECT_TRUE(QFile::exists(dir_.filePath(QStringLiteral("part.kdd"))));
