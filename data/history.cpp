@@ -68,6 +68,7 @@ void HistoryStore::UnpoisonUpTo(size_t end) {
 uint8_t* HistoryStore::WritableRecords() {
   // The caller fills records before Load(n), which poisons what lies past them again.
   UnpoisonUpTo(kHistoryBlockBytes);
+  ++revision_;
   return base_;
 }
 
@@ -109,6 +110,7 @@ bool HistoryStore::Append(const uint8_t* dataBlock) {
 }
 
 void HistoryStore::Reset() {
+  ++revision_;
   recordCount_ = 0;
   fullReported_ = false;
   PoisonPastRecords();
@@ -162,6 +164,7 @@ const HistoryRecord* HistoryStore::RecordAt(int32_t index) const {
 
 void HistoryStore::ClearMarkBit(int32_t index, uint32_t bit) {
   if (index < 0 || index >= kHistoryCapacity) return;
+  ++revision_;
   uint8_t* r = base_ + static_cast<size_t>(index) * kRecordSize;
   // A mark may stay on a slot past the history (after Reset): its bit is cleared there too,
   // so that a later append into that slot does not bring it back.
@@ -175,6 +178,7 @@ bool HistoryStore::SetMark(int32_t& mark, uint32_t bit, int32_t index) {
   if (index < 0 || index >= recordCount_) return false;
   if (mark >= 0) ClearMarkBit(mark, bit);
   mark = index;
+  ++revision_;
   uint8_t* r = base_ + static_cast<size_t>(index) * kRecordSize;
   StoreLE32(r + 4, LoadLE32(r + 4) | bit);
   return true;

@@ -132,6 +132,11 @@ class HistoryStore {
   // Every record 0 .. RecordCount-1.
   RecordRange AllRecords() const { return RecordRange{0, recordCount_}; }
 
+  // Changes whenever records of the history may have changed other than by appending (Reset,
+  // Load, WritableRecords, marks); a reader that keeps what it read of the records may keep it
+  // while this stays the same.
+  uint64_t Revision() const { return revision_; }
+
   void SetAppendCallback(AppendCallback cb) { onAppend_ = std::move(cb); }
   void SetFullCallback(FullCallback cb) { onFull_ = std::move(cb); }
 
@@ -151,6 +156,7 @@ class HistoryStore {
   size_t unpoisonedEnd_ = 0;  // bytes from the start that may be unpoisoned
   int32_t selectionStart_ = -1;
   int32_t selectionEnd_ = -1;
+  uint64_t revision_ = 0;
   AppendCallback onAppend_;
   FullCallback onFull_;
 };
