@@ -2,13 +2,13 @@
 // A small line chart on QPainter: point series with labels, a left value axis with a fixed
 // range, a bottom axis labelled from the points' texts, a dotted grid, value labels at the
 // points, a hint and mouse events with the modifier state. Everything that depends only on the
-// data, the axes and the colours is painted once into a cached pixmap; each paint blits that
-// pixmap and then runs the overlay hook, so moving a cursor bar costs a blit plus a bar.
+// data, the axes and the colours is painted once into a cached picture; each paint blits that
+// picture and then runs the overlay hook, so moving a cursor bar costs a blit plus a bar.
 #pragma once
 
 #include <QColor>
 #include <QFont>
-#include <QPixmap>
+#include <QImage>
 #include <QStaticText>
 #include <QString>
 #include <QWidget>
@@ -215,14 +215,14 @@ class Chart : public QWidget {
   void UpdateGeometry();
   void UpdateXRange();
   QSize PixelSize() const;
-  QPixmap NewPixmap() const;
+  QImage NewPicture() const;
   void RebuildBase();
   void RebuildCache();
   void PaintData(QPainter& painter);
   const TextEntry& CachedText(const QString& text);
   void PaintLeftAxis(QPainter& painter);
   void PaintBottomAxis(QPainter& painter);
-  void PaintSeries(QPainter& painter, const SeriesEntry& entry);
+  void PaintSeries(QPainter& painter, const SeriesEntry& entry, const QRect& clip);
   void PaintValueLabels(QPainter& painter, const SeriesEntry& entry);
   AxisTicks LeftTicks(const QFontMetrics& fm) const;
   ChartMouseEvent MakeEvent(const QMouseEvent* event, bool double_click) const;
@@ -238,9 +238,9 @@ class Chart : public QWidget {
   MouseHandler on_press_;
   MouseHandler on_move_;
   MouseHandler on_double_;
-  QPixmap base_;  // background and left axis: see RebuildBase
+  QImage base_;  // background and left axis: see RebuildBase
   bool base_valid_ = false;
-  QPixmap cache_;
+  QImage cache_;
   bool cache_valid_ = false;
   std::unordered_map<QString, TextEntry, TextHash> texts_;  // time labels, laid out once
   int cache_rebuilds_ = 0;
