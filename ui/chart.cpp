@@ -304,7 +304,7 @@ QSize Chart::PixelSize() const {
 }
 
 QImage Chart::NewPicture() const {
-  QImage image(PixelSize(), QImage::Format_ARGB32_Premultiplied);
+  QImage image(PixelSize(), QImage::Format_RGB32);  // opaque: blitted without blending
   image.setDevicePixelRatio(devicePixelRatioF());
   return image;
 }
@@ -498,7 +498,7 @@ void Chart::PaintSeries(QPainter& painter, const SeriesEntry& entry, const QRect
       for (int n = 0; n < count; ++n) {
         if (!has_value(n)) continue;
         const QColor c = s.Color(n).isValid() ? s.Color(n) : plain;
-        const QRgb rgb = c.rgba();  // opaque: premultiplied as it is
+        const QRgb rgb = c.rgba();  // opaque, as the picture is
         const QPoint p = poly.point(n);
         const auto put = [&](int x, int y) {
           if (box.contains(x, y)) reinterpret_cast<QRgb*>(bits + y * line)[x] = rgb;
