@@ -117,10 +117,8 @@ DataFileInfo ReadDataFile(const fs::path& file, HistoryStore& store) {
   DataFileInfo info = JudgeDataFile(ReadHead(in), static_cast<uint64_t>(size), file);
   // The records go straight to their place; only what the store can take is read. A short
   // read (a file cut while it is read) keeps the whole records that arrived.
-  const size_t wanted = static_cast<size_t>(info.Records) * kRecordSize;
-  const size_t got = in.Read(store.WritableRecords(), wanted);
-  if (got < wanted) info.Records = static_cast<int32_t>(got / kRecordSize);
-  store.Load(info.Records);
+  info.Records =
+      store.LoadFrom([&in](uint8_t* to, size_t n) { return in.Read(to, n); }, info.Records);
   return info;
 }
 
