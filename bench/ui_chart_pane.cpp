@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The graph pane on the offscreen platform: a full refresh (refill from the history and paint)
-// of a 700 x 120 pane with 200 points, a repaint after new data, and a cursor move (a blit of
-// the cached picture plus the cursor bar).
+// of a 700 x 120 pane with 200 points, a repaint after new data, a cursor move (a blit of the
+// cached picture plus the cursor bar), and a scroll step against a plain polyline of the same
+// points, whose ratio is printed at the end.
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
@@ -14,6 +15,7 @@
 #include "data/history.h"
 #include "data/parameters.h"
 #include "link/clock.h"
+#include "ratio_report.h"
 #include "ui/chart.h"
 #include "ui/frm_graph.h"
 
@@ -134,3 +136,53 @@ void BM_ChartRepaintOnly200(benchmark::State& state) {
 BENCHMARK(BM_ChartRepaintOnly200)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
+
+namespace {
+
+// One step of a scrolling pane: the window moves by one record (one new point read, the rest
+// moved) and the chart is painted.
+void BM_ChartScrollStep200(benchmark::State& state) {
+  PaneSetup s;
+  int32_t newest = 500;
+  s.pane->SetNewestShownIndex(newest);
+  s.pane->Refill();
+  for (auto _ : state) {
+    newest = newest == 999 ? 500 : newest + 1;
+    s.pane->SetNewestShownIndex(newest);
+    s.pane->Refill();
+    s.Paint();
+  }
+  benchmark::DoNotOptimize(s.target.constBits());
+}
+BENCHMARK(BM_ChartScrollStep200)->Unit(benchmark::kMicrosecond);
+
+// The floor: the same points mapped to pixels and drawn as one plain polyline on the
+// background, nothing else (no axes, grid, labels, markers or cursor).
+void BM_PolylineFloor200(benchmark::State& state) {
+  PaneSetup s;
+  const kvd::Chart& chart = *s.pane->chart();
+  const kvd::ChartGeometry& g = chart.Geometry();
+  const kvd::ChartSeries& series = chart.Series(0);
+  const QColor background = chart.Colors().background;
+  QPen pen(chart.Style(0).line_color);
+  pen.setWidth(1);
+  QPolygon poly(series.Count());
+  for (auto _ : state) {
+    for (int n = 0; n < series.Count(); ++n)
+      poly.setPoint(n, g.XToPixel(series.XValue(n)), g.YToPixel(series.YValue(n)));
+    QPainter painter(&s.target);
+    painter.fillRect(s.target.rect(), background);
+    painter.setPen(pen);
+    painter.drawPolyline(poly);
+  }
+  benchmark::DoNotOptimize(s.target.constBits());
+}
+BENCHMARK(BM_PolylineFloor200)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  return kvd::bench::RunWithRatios(argc, argv,
+                                   {{"chart scroll step / plain polyline, 200 points",
+                                     "BM_ChartScrollStep200", "BM_PolylineFloor200", 2.0}});
+}

@@ -12,10 +12,13 @@
 #include "data/parameters.h"
 #include "link/clock.h"
 #include "link/kwp.h"
+#include "ratio_report.h"
 #include "settings/settings_store.h"
 #include "sim/virtual_ecu.h"
 #include "sim/virtual_line.h"
+#include "ui/chart.h"
 #include "ui/diag_window.h"
+#include "ui/frm_graph.h"
 
 namespace {
 
@@ -37,7 +40,7 @@ struct Fixture {
   std::unique_ptr<kvd::UserSettings> settings = kvd::UserSettings::OpenFile(dir.filePath("u.conf"));
   std::unique_ptr<kvd::TFormDiagJ5E2> window;
 
-  explicit Fixture(int points) {
+  explicit Fixture(int points, bool shifting = true) {
     App();
     kvd::DiagWindowConfig c;
     c.link = &link;
@@ -49,6 +52,7 @@ struct Fixture {
     window->resize(1024, 900);
     window->show();
     QApplication::processEvents();
+    for (int i = 0; i < kvd::kPaneCount; ++i) window->Pane(i)->SetShiftingRefill(shifting);
     // A recording of 400 records of the virtual engine.
     for (int i = 0; i < 400; ++i) {
       clock.AdvanceMs(250);
@@ -77,3 +81,46 @@ void BM_LayOutPanes(benchmark::State& state) {
 BENCHMARK(BM_LayOutPanes)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
+
+namespace {
+
+// The whole window per live-data tick, paint included: the panes follow the new record and the
+// event loop paints what that changed (charts, statistics, indicators), as on the screen. The
+// panes move their points (as the program does) or read every point again on each tick (as
+// they did before), both in the same run. "repaints" counts the charts' pictures rebuilt per
+// tick, to show that the painting really happened.
+void WindowTick(benchmark::State& state, bool shifting) {
+  Fixture f(static_cast<int>(state.range(0)), shifting);
+  int32_t index = 200;
+  const auto rebuilds = [&f] {
+    int n = 0;
+    for (int i = 0; i < kvd::kPaneCount; ++i) n += f.window->Pane(i)->chart()->CacheRebuilds();
+    return n;
+  };
+  const int before = rebuilds();
+  for (auto _ : state) {
+    f.window->ShowNewestRecord(index);
+    QApplication::processEvents();
+    index = index >= 399 ? 200 : index + 1;
+  }
+  state.counters["repaints"] =
+      static_cast<double>(rebuilds() - before) / static_cast<double>(state.iterations());
+}
+void BM_WindowTick(benchmark::State& state) {
+  WindowTick(state, true);
+}
+void BM_WindowTickFullRefill(benchmark::State& state) {
+  WindowTick(state, false);
+}
+BENCHMARK(BM_WindowTick)->Arg(40)->Arg(200)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_WindowTickFullRefill)->Arg(40)->Arg(200)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  return kvd::bench::RunWithRatios(argc, argv,
+                                   {{"window tick, 40 points: moved / read afresh",
+                                     "BM_WindowTick/40", "BM_WindowTickFullRefill/40", 1.0 / 3},
+                                    {"window tick, 200 points: moved / read afresh",
+                                     "BM_WindowTick/200", "BM_WindowTickFullRefill/200", 1.0 / 3}});
+}

@@ -50,21 +50,23 @@ int32_t FamilyOfSignature(const uint8_t* head8) {
 
 namespace {
 
-// The first `limit` bytes of a plain file (fewer on a short read: whatever arrived is used),
-// and the file's size. Throws the open message when the file cannot be read. While it is read,
-// others may read the file too but not write it.
-std::vector<uint8_t> ReadFileBytes(const fs::path& file, uintmax_t limit, uintmax_t& size) {
+// Opens a plain file for reading and tells its size. Throws the open message when the file
+// cannot be read. While it is open, others may read the file too but not write it.
+int64_t OpenForReading(const fs::path& file, ReadOnlyFile& in) {
   std::error_code ec;
   // Only a plain file: a folder cannot be read, and a pipe or device could block forever.
   if (!fs::is_regular_file(file, ec)) throw DataFileError(FileMessage(kMsgFileOpenFailed, file));
-  ReadOnlyFile in;
   if (!in.Open(file)) throw DataFileError(FileMessage(kMsgFileOpenFailed, file));
-  const int64_t end = in.Size();
-  if (end < 0) throw DataFileError(FileMessage(kMsgFileOpenFailed, file));
-  size = static_cast<uintmax_t>(end);
-  std::vector<uint8_t> bytes(static_cast<size_t>(std::min(size, limit)));
-  bytes.resize(in.Read(bytes.data(), bytes.size()));
-  return bytes;
+  const int64_t size = in.Size();
+  if (size < 0) throw DataFileError(FileMessage(kMsgFileOpenFailed, file));
+  return size;
+}
+
+// The head of a file, or as much of it as arrived (a short read is judged by what it gave).
+std::vector<uint8_t> ReadHead(ReadOnlyFile& in) {
+  std::vector<uint8_t> head(kDataFileHeadSize);
+  head.resize(in.Read(head.data(), head.size()));
+  return head;
 }
 
 // A file shorter than the head is not a data file, whatever its first bytes say.
@@ -72,10 +74,6 @@ void CheckHead(std::span<const uint8_t> bytes, const fs::path& file) {
   if (bytes.size() < static_cast<size_t>(kDataFileHeadSize))
     throw DataFileError(FileMessage(kMsgFileIncompatible, file));
 }
-
-// The most of a data file the store can take: the head and a full store of records.
-constexpr uintmax_t kLargestUsefulFile =
-    uintmax_t{kDataFileHeadSize} + uintmax_t{kHistoryCapacity} * kRecordSize;
 
 }  // namespace
 
@@ -87,37 +85,40 @@ int32_t DataFileFamilyOfBytes(std::span<const uint8_t> bytes, const fs::path& fi
 }
 
 int32_t ReadDataFileFamily(const fs::path& file) {
-  uintmax_t size = 0;
-  return DataFileFamilyOfBytes(ReadFileBytes(file, kDataFileHeadSize, size), file);
+  ReadOnlyFile in;
+  OpenForReading(file, in);
+  return DataFileFamilyOfBytes(ReadHead(in), file);
 }
 
-DataFileInfo ReadDataFileBytes(std::span<const uint8_t> bytes, HistoryStore& store,
-                               const fs::path& file) {
-  CheckHead(bytes, file);
-  if (std::memcmp(bytes.data(), kDataFileSignature.data(), kSignatureSize) != 0)
+DataFileInfo JudgeDataFile(std::span<const uint8_t> head, uint64_t size, const fs::path& file) {
+  CheckHead(head, file);
+  if (std::memcmp(head.data(), kDataFileSignature.data(), kSignatureSize) != 0)
     throw DataFileError(FileMessage(kMsgFileIncompatible, file));
-
   DataFileInfo info;
-  const size_t body = bytes.size() - kDataFileHeadSize;
+  const uint64_t body = std::max<uint64_t>(size, kDataFileHeadSize) - kDataFileHeadSize;
   info.FileRecords = static_cast<int64_t>(body / kRecordSize);
   info.PartialRecord = body % kRecordSize != 0;
   info.Truncated = info.FileRecords > kHistoryCapacity;
   info.Records = static_cast<int32_t>(std::min<int64_t>(info.FileRecords, kHistoryCapacity));
+  return info;
+}
+
+DataFileInfo ReadDataFileBytes(std::span<const uint8_t> bytes, HistoryStore& store,
+                               const fs::path& file) {
+  const DataFileInfo info = JudgeDataFile(bytes, bytes.size(), file);
   store.Load(bytes.data() + kDataFileHeadSize, info.Records);
   return info;
 }
 
 DataFileInfo ReadDataFile(const fs::path& file, HistoryStore& store) {
-  // Only what the store can take is read; the file's size still tells what it holds.
-  uintmax_t size = 0;
-  const std::vector<uint8_t> bytes = ReadFileBytes(file, kLargestUsefulFile, size);
-  DataFileInfo info = ReadDataFileBytes(bytes, store, file);
-  if (size > bytes.size() && bytes.size() == kLargestUsefulFile) {
-    const uintmax_t body = size - kDataFileHeadSize;
-    info.FileRecords = static_cast<int64_t>(body / kRecordSize);
-    info.PartialRecord = body % kRecordSize != 0;
-    info.Truncated = info.FileRecords > kHistoryCapacity;
-  }
+  ReadOnlyFile in;
+  const int64_t size = OpenForReading(file, in);
+  // The head is judged before anything reaches the store: a refused file leaves it as it was.
+  DataFileInfo info = JudgeDataFile(ReadHead(in), static_cast<uint64_t>(size), file);
+  // The records go straight to their place; only what the store can take is read. A short
+  // read (a file cut while it is read) keeps the whole records that arrived.
+  info.Records =
+      store.LoadFrom([&in](uint8_t* to, size_t n) { return in.Read(to, n); }, info.Records);
   return info;
 }
 

@@ -74,15 +74,19 @@ struct DataFileInfo {
 };
 
 // Opens a data file into the store (signature of the diagnostic family, all eight
-// bytes). On success the store holds the file's records (Load); a file with more
-// records than the store is cut at the capacity. Throws DataFileError and leaves the
-// store untouched when the file cannot be opened, is shorter than the head or has
-// another signature.
+// bytes). The head is read and judged first; the records are then read straight into the
+// store, with no buffer in between, and taken with Load. A file with more records than the
+// store is cut at the capacity. Throws DataFileError and leaves the store untouched when the
+// file cannot be opened, is shorter than the head or has another signature.
 DataFileInfo ReadDataFile(const std::filesystem::path& file, HistoryStore& store);
-// The reader proper, on the bytes of a whole data file in memory (file only names it in the
-// messages); ReadDataFile reads the file and hands its bytes here.
+// The reader on the bytes of a whole data file in memory (file only names it in the messages).
 DataFileInfo ReadDataFileBytes(std::span<const uint8_t> bytes, HistoryStore& store,
                                const std::filesystem::path& file);
+// The judgement both readers share: the head (at least its first 520 bytes; fewer means no data
+// file) and the file's size give what the file holds and how much of it the store takes. Throws
+// DataFileError with the incompatible-format message for a short head or another signature.
+DataFileInfo JudgeDataFile(std::span<const uint8_t> head, uint64_t size,
+                           const std::filesystem::path& file);
 
 // Writes the records of range (clamped to the history) as a data file: the head, then
 // the records unchanged. The file is written beside the target under a temporary name

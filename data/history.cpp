@@ -68,6 +68,7 @@ void HistoryStore::UnpoisonUpTo(size_t end) {
 uint8_t* HistoryStore::WritableRecords() {
   // The caller fills records before Load(n), which poisons what lies past them again.
   UnpoisonUpTo(kHistoryBlockBytes);
+  ++revision_;
   return base_;
 }
 
@@ -109,41 +110,79 @@ bool HistoryStore::Append(const uint8_t* dataBlock) {
 }
 
 void HistoryStore::Reset() {
+  ++revision_;
   recordCount_ = 0;
   fullReported_ = false;
   PoisonPastRecords();
 }
 
-void HistoryStore::Load(int32_t n) {
-  Reset();
-  recordCount_ = std::clamp(n, 0, kHistoryCapacity);
-  UnpoisonUpTo(static_cast<size_t>(recordCount_) * kRecordSize);
-  // Old marks beyond the loaded records would come back on later appends: drop them.
-  if (selectionStart_ >= recordCount_) ClearMarkBit(selectionStart_, kMarkStartBit);
-  if (selectionEnd_ >= recordCount_) ClearMarkBit(selectionEnd_, kMarkEndBit);
-  // The marks come from the records: the first record carrying each bit holds the mark,
-  // further bits of the same kind (never written by this program) are dropped.
-  selectionStart_ = -1;
-  selectionEnd_ = -1;
-  for (int32_t i = 0; i < recordCount_; ++i) {
+// The marks come from the records: the first record carrying each bit holds the mark, further
+// bits of the same kind (never written by this program) are dropped.
+void HistoryStore::ScanMarks(int32_t from, int32_t to, int32_t& start, int32_t& end) {
+  for (int32_t i = from; i < to; ++i) {
     uint8_t* r = base_ + static_cast<size_t>(i) * kRecordSize;
     uint32_t w = LoadLE32(r + 4);
     if (w == 0) continue;
     const uint32_t before = w;
     if (w & kMarkStartBit) {
-      if (selectionStart_ < 0)
-        selectionStart_ = i;
+      if (start < 0)
+        start = i;
       else
         w &= ~kMarkStartBit;
     }
     if (w & kMarkEndBit) {
-      if (selectionEnd_ < 0)
-        selectionEnd_ = i;
+      if (end < 0)
+        end = i;
       else
         w &= ~kMarkEndBit;
     }
     if (w != before) StoreLE32(r + 4, w);
   }
+}
+
+void HistoryStore::TakeLoaded(int32_t n, int32_t start, int32_t end) {
+  Reset();
+  recordCount_ = n;
+  UnpoisonUpTo(static_cast<size_t>(recordCount_) * kRecordSize);
+  // Old marks beyond the loaded records would come back on later appends: drop them.
+  if (selectionStart_ >= recordCount_) ClearMarkBit(selectionStart_, kMarkStartBit);
+  if (selectionEnd_ >= recordCount_) ClearMarkBit(selectionEnd_, kMarkEndBit);
+  selectionStart_ = start;
+  selectionEnd_ = end;
+}
+
+void HistoryStore::Load(int32_t n) {
+  n = std::clamp(n, 0, kHistoryCapacity);
+  UnpoisonUpTo(static_cast<size_t>(n) * kRecordSize);
+  int32_t start = -1;
+  int32_t end = -1;
+  ScanMarks(0, n, start, end);
+  TakeLoaded(n, start, end);
+}
+
+int32_t HistoryStore::LoadFrom(const RecordReader& read, int32_t n) {
+  n = std::clamp(n, 0, kHistoryCapacity);
+  UnpoisonUpTo(static_cast<size_t>(n) * kRecordSize);
+  ++revision_;
+  // About 180 KB of whole records at a time: the marks of a piece are looked at while its
+  // bytes are still in the cache.
+  constexpr size_t kPiece = size_t{kRecordSize} * 4096;
+  const size_t want = static_cast<size_t>(n) * kRecordSize;
+  size_t got = 0;
+  int32_t scanned = 0;
+  int32_t start = -1;
+  int32_t end = -1;
+  while (got < want) {
+    const size_t ask = std::min(kPiece, want - got);
+    const size_t arrived = std::min(read ? read(base_ + got, ask) : 0, ask);
+    got += arrived;
+    const auto whole = static_cast<int32_t>(got / kRecordSize);
+    ScanMarks(scanned, whole, start, end);
+    scanned = whole;
+    if (arrived < ask) break;  // the end of what there is to read
+  }
+  TakeLoaded(scanned, start, end);
+  return scanned;
 }
 
 void HistoryStore::Load(const uint8_t* records, int32_t n) {
@@ -162,6 +201,7 @@ const HistoryRecord* HistoryStore::RecordAt(int32_t index) const {
 
 void HistoryStore::ClearMarkBit(int32_t index, uint32_t bit) {
   if (index < 0 || index >= kHistoryCapacity) return;
+  ++revision_;
   uint8_t* r = base_ + static_cast<size_t>(index) * kRecordSize;
   // A mark may stay on a slot past the history (after Reset): its bit is cleared there too,
   // so that a later append into that slot does not bring it back.
@@ -179,6 +219,7 @@ bool HistoryStore::SetMark(int32_t& mark, uint32_t bit, int32_t index) {
     MarkChanged(old);
   }
   mark = index;
+  ++revision_;
   uint8_t* r = base_ + static_cast<size_t>(index) * kRecordSize;
   StoreLE32(r + 4, LoadLE32(r + 4) | bit);
   MarkChanged(index);

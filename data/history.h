@@ -108,6 +108,12 @@ class HistoryStore {
   // mark bits are cleared so that CancelSelection removes every mark, and so are the
   // bits of earlier marks beyond the n records.
   void Load(int32_t n);
+  // Reads up to n records (clamped to the capacity) into the start of the store in pieces,
+  // through read(to, bytes), which returns how many bytes it put there (fewer at the end of
+  // what it has), and takes the whole records that arrived as the history, as Load does.
+  // Returns their number.
+  using RecordReader = std::function<size_t(uint8_t* to, size_t bytes)>;
+  int32_t LoadFrom(const RecordReader& read, int32_t n);
   // Copies n records (n x 44 bytes, clamped to the capacity) to the start of the
   // store, then Load(n).
   void Load(const uint8_t* records, int32_t n);
@@ -136,12 +142,19 @@ class HistoryStore {
   // Every record 0 .. RecordCount-1.
   RecordRange AllRecords() const { return RecordRange{0, recordCount_}; }
 
+  // Changes whenever records of the history may have changed other than by appending (Reset,
+  // Load, WritableRecords, marks); a reader that keeps what it read of the records may keep it
+  // while this stays the same.
+  uint64_t Revision() const { return revision_; }
+
   void SetAppendCallback(AppendCallback cb) { onAppend_ = std::move(cb); }
   void SetFullCallback(FullCallback cb) { onFull_ = std::move(cb); }
   void SetMarkCallback(MarkCallback cb) { onMark_ = std::move(cb); }
 
  private:
   bool SetMark(int32_t& mark, uint32_t bit, int32_t index);
+  void ScanMarks(int32_t from, int32_t to, int32_t& start, int32_t& end);
+  void TakeLoaded(int32_t n, int32_t start, int32_t end);
   // Under AddressSanitizer: the bytes past the last record are poisoned (no-op otherwise).
   void PoisonPastRecords();
   void UnpoisonUpTo(size_t end);
@@ -159,6 +172,7 @@ class HistoryStore {
   size_t unpoisonedEnd_ = 0;  // bytes from the start that may be unpoisoned
   int32_t selectionStart_ = -1;
   int32_t selectionEnd_ = -1;
+  uint64_t revision_ = 0;
   AppendCallback onAppend_;
   FullCallback onFull_;
   MarkCallback onMark_;

@@ -10,6 +10,7 @@
 #include <QPainter>
 #include <QPen>
 #include <QPoint>
+#include <QStaticText>
 #include <QToolTip>
 #include <algorithm>
 #include <cmath>
@@ -53,20 +54,63 @@ void ChartSeries::Clear() {
   labels_.clear();
   colors_.clear();
   min_ = max_ = sum_ = 0.0;
+  has_values_ = false;
 }
 
-void ChartSeries::Append(double x, double y, const QString& label, QColor color) {
-  if (ys_.empty()) {
+void ChartSeries::Accumulate(double y) {
+  if (std::isnan(y)) return;
+  if (!has_values_) {
     min_ = max_ = y;
+    has_values_ = true;
   } else {
     min_ = std::min(min_, y);
     max_ = std::max(max_, y);
   }
   sum_ += y;
+}
+
+// Recounted in the order of the points, so that a moved window gives the very sums a window
+// filled afresh gives.
+void ChartSeries::Recount() {
+  min_ = max_ = sum_ = 0.0;
+  has_values_ = false;
+  for (const double y : ys_) Accumulate(y);
+}
+
+void ChartSeries::Append(double x, double y, const QString& label, QColor color) {
+  Accumulate(y);
   xs_.push_back(x);
   ys_.push_back(y);
   labels_.push_back(label);
   colors_.push_back(color);
+}
+
+void ChartSeries::ShiftLeft(double x, double y, const QString& label, QColor color) {
+  if (!ys_.empty()) {
+    xs_.erase(xs_.begin());
+    ys_.erase(ys_.begin());
+    labels_.erase(labels_.begin());
+    colors_.erase(colors_.begin());
+  }
+  xs_.push_back(x);
+  ys_.push_back(y);
+  labels_.push_back(label);
+  colors_.push_back(color);
+  Recount();
+}
+
+void ChartSeries::ShiftRight(double x, double y, const QString& label, QColor color) {
+  if (!ys_.empty()) {
+    xs_.pop_back();
+    ys_.pop_back();
+    labels_.pop_back();
+    colors_.pop_back();
+  }
+  xs_.insert(xs_.begin(), x);
+  ys_.insert(ys_.begin(), y);
+  labels_.insert(labels_.begin(), label);
+  colors_.insert(colors_.begin(), color);
+  Recount();
 }
 
 double ChartSeries::XValue(int n) const {
@@ -82,10 +126,10 @@ QColor ChartSeries::Color(int n) const {
   return n >= 0 && n < Count() ? colors_[static_cast<std::size_t>(n)] : QColor();
 }
 double ChartSeries::MinY() const {
-  return ys_.empty() ? 0.0 : min_;
+  return has_values_ ? min_ : 0.0;
 }
 double ChartSeries::MaxY() const {
-  return ys_.empty() ? 0.0 : max_;
+  return has_values_ ? max_ : 0.0;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -170,6 +214,7 @@ int Chart::PointUnderMouse(int series, int x, int y) const {
 
 void Chart::SetColors(const ChartColors& colors) {
   colors_ = colors;
+  base_valid_ = false;
   RequestRedraw();
 }
 
@@ -214,6 +259,7 @@ void Chart::RequestOverlayRedraw() {
 // size, the font and the left axis range only. The X range follows the points of the first
 // series (the others are drawn on the same X scale).
 void Chart::UpdateGeometry() {
+  base_valid_ = false;
   geometry_.SetSize(width(), height());
   const QFontMetrics fm(label_font_);
   ChartMargins m;
@@ -251,22 +297,50 @@ AxisTicks Chart::LeftTicks(const QFontMetrics& fm) const {
   return ChooseTicks(geometry_.YMin(), geometry_.YMax(), max_ticks);
 }
 
-void Chart::RebuildCache() {
+QSize Chart::PixelSize() const {
   const qreal ratio = devicePixelRatioF();
-  const QSize pixels(std::max(1, static_cast<int>(std::ceil(width() * ratio))),
-                     std::max(1, static_cast<int>(std::ceil(height() * ratio))));
-  if (cache_.size() != pixels) cache_ = QPixmap(pixels);
-  cache_.setDevicePixelRatio(ratio);
+  return QSize(std::max(1, static_cast<int>(std::ceil(width() * ratio))),
+               std::max(1, static_cast<int>(std::ceil(height() * ratio))));
+}
+
+QImage Chart::NewPicture() const {
+  QImage image(PixelSize(), QImage::Format_RGB32);  // opaque: blitted without blending
+  image.setDevicePixelRatio(devicePixelRatioF());
+  return image;
+}
+
+// What depends on the size, the colours and the left axis only: the background, the left axis
+// with its grid and labels, and the line of the bottom axis. Moving the window along the
+// records leaves it as it is.
+void Chart::RebuildBase() {
+  const qreal ratio = devicePixelRatioF();
+  if (base_.isNull() || base_.size() != cache_.size() || base_.devicePixelRatio() != ratio)
+    base_ = NewPicture();
+  QPainter painter(&base_);
+  painter.fillRect(rect(), colors_.background);
+  painter.setFont(label_font_);
+  PaintLeftAxis(painter);
+  painter.setPen(CosmeticPen(colors_.bottom_ticks));
+  const int axis_y = geometry_.BottomAxisY();
+  painter.drawLine(geometry_.PlotLeft(), axis_y, geometry_.PlotRight(), axis_y);
+  base_valid_ = true;
+}
+
+void Chart::RebuildCache() {
+  if (cache_.size() != PixelSize() || cache_.devicePixelRatio() != devicePixelRatioF()) {
+    cache_ = NewPicture();
+    base_valid_ = false;
+  }
+  if (!base_valid_) RebuildBase();
   QPainter painter(&cache_);
-  PaintBase(painter);
+  painter.drawImage(0, 0, base_);
+  PaintData(painter);
   cache_valid_ = true;
   ++cache_rebuilds_;
 }
 
-void Chart::PaintBase(QPainter& painter) {
-  painter.fillRect(rect(), colors_.background);
+void Chart::PaintData(QPainter& painter) {
   painter.setFont(label_font_);
-  PaintLeftAxis(painter);
   PaintBottomAxis(painter);
 
   const QRect plot(QPoint(geometry_.PlotLeft(), geometry_.PlotTop()),
@@ -275,7 +349,7 @@ void Chart::PaintBase(QPainter& painter) {
   // Points may lie outside the axis range; they are cut at the plot area, with room for markers.
   painter.setClipRect(plot.adjusted(-3, -3, 3, 3));
   for (const SeriesEntry& entry : series_) {
-    if (entry.style.visible) PaintSeries(painter, entry);
+    if (entry.style.visible) PaintSeries(painter, entry, plot.adjusted(-3, -3, 3, 3));
   }
   painter.restore();
   for (const SeriesEntry& entry : series_) {
@@ -312,10 +386,24 @@ void Chart::PaintLeftAxis(QPainter& painter) {
   painter.drawLine(axis_x, geometry_.PlotTop(), axis_x, geometry_.PlotBottom());
 }
 
+const Chart::TextEntry& Chart::CachedText(const QString& text) {
+  auto it = texts_.find(text);
+  if (it == texts_.end()) {
+    // Kept small: labels stick to their records, so a moving window needs only a few new ones.
+    if (texts_.size() > 1024) texts_.clear();
+    TextEntry entry;
+    entry.text = QStaticText(text);
+    entry.text.setTextFormat(Qt::PlainText);
+    entry.text.setPerformanceHint(QStaticText::AggressiveCaching);
+    entry.text.prepare(QTransform(), label_font_);
+    entry.width = QFontMetrics(label_font_).horizontalAdvance(text);
+    it = texts_.emplace(text, std::move(entry)).first;
+  }
+  return it->second;
+}
+
 void Chart::PaintBottomAxis(QPainter& painter) {
   const int axis_y = geometry_.BottomAxisY();
-  painter.setPen(CosmeticPen(colors_.bottom_ticks));
-  painter.drawLine(geometry_.PlotLeft(), axis_y, geometry_.PlotRight(), axis_y);
   if (series_.empty()) return;
   const ChartSeries& s = series_.front().points;
   const int count = s.Count();
@@ -324,11 +412,14 @@ void Chart::PaintBottomAxis(QPainter& painter) {
   const QFontMetrics fm(label_font_);
   // The labels share one form (times): measuring the longest one stands for all of them and
   // spares shaping two hundred texts per paint.
+  const std::vector<QString>& labels = s.Labels();
   int longest = 0;
   for (int n = 1; n < count; ++n) {
-    if (s.Label(n).size() > s.Label(longest).size()) longest = n;
+    if (labels[static_cast<size_t>(n)].size() > labels[static_cast<size_t>(longest)].size())
+      longest = n;
   }
-  const int label_width = fm.horizontalAdvance(s.Label(longest)) + fm.averageCharWidth();
+  const int label_width =
+      CachedText(labels[static_cast<size_t>(longest)]).width + fm.averageCharWidth();
   // Every k-th record is labelled; k is chosen so that labels keep a gap, and the choice sticks
   // to the records (X values) so that labels do not jump while the window scrolls.
   const double span = std::max(1.0, geometry_.XMax() - geometry_.XMin());
@@ -338,6 +429,7 @@ void Chart::PaintBottomAxis(QPainter& painter) {
 
   QPen grid = CosmeticPen(colors_.bottom_grid, 1, Qt::CustomDashLine);
   grid.setDashPattern({1.0, 1.0});
+  const QPen ticks = CosmeticPen(colors_.bottom_ticks);
   int last_right = std::numeric_limits<int>::min();
   for (int n = 0; n < count; ++n) {
     const double xv = s.XValue(n);
@@ -348,52 +440,108 @@ void Chart::PaintBottomAxis(QPainter& painter) {
       painter.setPen(grid);
       painter.drawLine(x, geometry_.PlotTop(), x, axis_y - 1);
     }
-    painter.setPen(CosmeticPen(colors_.bottom_ticks));
+    painter.setPen(ticks);
     painter.drawLine(x, axis_y, x, axis_y + kTickLength);
-    const QString text = s.Label(n);
+    const QString& text = labels[static_cast<size_t>(n)];
     if (text.isEmpty()) continue;
-    const int w = fm.horizontalAdvance(text);
+    const TextEntry& label = CachedText(text);
+    const int w = label.width;
     int left = std::clamp(x - w / 2, 0, std::max(0, width() - w));
     if (left <= last_right + 4) continue;
     painter.setPen(colors_.bottom_labels);
-    painter.drawText(QRect(left, axis_y + kTickLength + 1, w + 1, fm.height()),
-                     Qt::AlignLeft | Qt::AlignTop, text);
+    painter.drawStaticText(left, axis_y + kTickLength + 1, label.text);
     last_right = left + w;
   }
 }
 
-void Chart::PaintSeries(QPainter& painter, const SeriesEntry& entry) {
+void Chart::PaintSeries(QPainter& painter, const SeriesEntry& entry, const QRect& clip) {
   const ChartSeries& s = entry.points;
   const int count = s.Count();
   if (count == 0) return;
+  const std::vector<double>& ys = s.Ys();
   QPolygon poly(count);
   for (int n = 0; n < count; ++n) {
-    poly.setPoint(n, geometry_.XToPixel(s.XValue(n)), geometry_.YToPixel(s.YValue(n)));
+    poly.setPoint(n, geometry_.XToPixel(s.XValue(n)),
+                  geometry_.YToPixel(ys[static_cast<size_t>(n)]));
   }
+  const auto has_value = [&ys](int n) { return !std::isnan(ys[static_cast<size_t>(n)]); };
   const ChartSeriesStyle& st = entry.style;
   if (st.line_visible && count > 1) {
     painter.setPen(CosmeticPen(st.line_color, std::max(1, st.line_width)));
     painter.setBrush(Qt::NoBrush);
-    painter.drawPolyline(poly);
+    // One polyline per run of points with a value; a point without one breaks the line.
+    for (int first = 0; first < count;) {
+      while (first < count && !has_value(first)) ++first;
+      int end = first;
+      while (end < count && has_value(end)) ++end;
+      if (end - first > 1) painter.drawPolyline(poly.constData() + first, end - first);
+      first = end;
+    }
   }
   if (st.markers_visible) {
     painter.setBrush(Qt::NoBrush);
     const int size = std::max(0, st.marker_size);
+    // One-pixel outlines straight into the picture: the engine takes far longer for as many
+    // small rectangles, and draws the very same pixels.
+    const auto opaque = [&s, &st, count] {
+      if (st.marker_color.alpha() != 255) return false;
+      for (int n = 0; n < count; ++n)
+        if (s.Color(n).isValid() && s.Color(n).alpha() != 255) return false;
+      return true;
+    };
+    if (size > 0 && st.marker_pen_width <= 1 && painter.device() == &cache_ &&
+        cache_.devicePixelRatio() == 1.0 && painter.transform().isIdentity() && opaque()) {
+      const QRect box = clip.intersected(cache_.rect());
+      const QColor plain = st.marker_color;
+      uchar* const bits = cache_.bits();
+      const qsizetype line = cache_.bytesPerLine();
+      for (int n = 0; n < count; ++n) {
+        if (!has_value(n)) continue;
+        const QColor c = s.Color(n).isValid() ? s.Color(n) : plain;
+        const QRgb rgb = c.rgba();  // opaque, as the picture is
+        const QPoint p = poly.point(n);
+        const auto put = [&](int x, int y) {
+          if (box.contains(x, y)) reinterpret_cast<QRgb*>(bits + y * line)[x] = rgb;
+        };
+        for (int d = -size; d <= size; ++d) {
+          put(p.x() + d, p.y() - size);
+          put(p.x() + d, p.y() + size);
+        }
+        for (int d = -size + 1; d < size; ++d) {
+          put(p.x() - size, p.y() + d);
+          put(p.x() + size, p.y() + d);
+        }
+      }
+      return;
+    }
+    // The markers of one colour go to the engine in one call.
+    std::vector<QRect> rects;
+    std::vector<QPoint> dots;
+    rects.reserve(static_cast<size_t>(count));
     QColor pen_color = st.marker_color;
-    painter.setPen(CosmeticPen(pen_color, std::max(1, st.marker_pen_width)));
+    const auto flush = [&] {
+      if (rects.empty() && dots.empty()) return;
+      painter.setPen(CosmeticPen(pen_color, std::max(1, st.marker_pen_width)));
+      if (!rects.empty()) painter.drawRects(rects.data(), static_cast<int>(rects.size()));
+      if (!dots.empty()) painter.drawPoints(dots.data(), static_cast<int>(dots.size()));
+      rects.clear();
+      dots.clear();
+    };
     for (int n = 0; n < count; ++n) {
+      if (!has_value(n)) continue;
       const QColor c = s.Color(n).isValid() ? s.Color(n) : st.marker_color;
       if (c != pen_color) {  // a new pen only where a point has a colour of its own
+        flush();
         pen_color = c;
-        painter.setPen(CosmeticPen(c, std::max(1, st.marker_pen_width)));
       }
       const QPoint p = poly.point(n);
       if (size == 0) {
-        painter.drawPoint(p);
+        dots.push_back(p);
       } else {
-        painter.drawRect(p.x() - size, p.y() - size, 2 * size, 2 * size);
+        rects.emplace_back(p.x() - size, p.y() - size, 2 * size, 2 * size);
       }
     }
+    flush();
   }
 }
 
@@ -402,6 +550,7 @@ void Chart::PaintValueLabels(QPainter& painter, const SeriesEntry& entry) {
   const ChartSeriesStyle& st = entry.style;
   const QFontMetrics fm(label_font_);
   for (int n = 0; n < s.Count(); ++n) {
+    if (std::isnan(s.YValue(n))) continue;  // no value, no label
     const QString text = FormatChartNumber(s.YValue(n), st.value_label_decimals);
     const int x = geometry_.XToPixel(s.XValue(n));
     const int y = geometry_.YToPixel(s.YValue(n));
@@ -432,7 +581,7 @@ void Chart::PaintValueLabels(QPainter& painter, const SeriesEntry& entry) {
 void Chart::paintEvent(QPaintEvent*) {
   if (!cache_valid_ || cache_.isNull()) RebuildCache();
   QPainter painter(this);
-  painter.drawPixmap(0, 0, cache_);
+  painter.drawImage(0, 0, cache_);
   if (overlay_) {
     ChartCanvas canvas(painter);
     overlay_(canvas, geometry_);

@@ -2,16 +2,18 @@
 // A small line chart on QPainter: point series with labels, a left value axis with a fixed
 // range, a bottom axis labelled from the points' texts, a dotted grid, value labels at the
 // points, a hint and mouse events with the modifier state. Everything that depends only on the
-// data, the axes and the colours is painted once into a cached pixmap; each paint blits that
-// pixmap and then runs the overlay hook, so moving a cursor bar costs a blit plus a bar.
+// data, the axes and the colours is painted once into a cached picture; each paint blits that
+// picture and then runs the overlay hook, so moving a cursor bar costs a blit plus a bar.
 #pragma once
 
 #include <QColor>
 #include <QFont>
-#include <QPixmap>
+#include <QImage>
+#include <QStaticText>
 #include <QString>
 #include <QWidget>
 #include <functional>
+#include <unordered_map>
 #include <vector>
 
 #include "ui/chart_geometry.h"
@@ -25,26 +27,37 @@ namespace kvd {
 // user's decimal separator, no group separators.
 QString FormatChartNumber(double value, int decimals);
 
-// One series of points with per-point X, Y, text label and colour. Minimum, maximum and sum of
-// Y are kept up to date while appending.
+// One series of points with per-point X, Y, text label and colour. A point whose Y is NaN
+// holds a place on the X axis but has no value: nothing is drawn there (no line to or from it,
+// no marker, no value label) and nothing hits it. Minimum, maximum and sum of Y (over the
+// points with a value) are kept up to date while appending.
 class ChartSeries {
  public:
   void Clear();
   void Append(double x, double y, const QString& label = QString(), QColor color = QColor());
+  // The window moves by one point: the first point goes and one is appended at the end
+  // (ShiftLeft), or the last goes and one is put before the first (ShiftRight). On an empty
+  // series both append.
+  void ShiftLeft(double x, double y, const QString& label = QString(), QColor color = QColor());
+  void ShiftRight(double x, double y, const QString& label = QString(), QColor color = QColor());
   int Count() const { return static_cast<int>(ys_.size()); }
   // Point accessors; an index outside 0..Count()-1 gives 0 / an empty text.
   double XValue(int n) const;
   double YValue(int n) const;
   QString Label(int n) const;
   QColor Color(int n) const;
-  // Over all points; 0 for an empty series.
+  // Over the points with a value; 0 when there is none.
   double MinY() const;
   double MaxY() const;
   double SumY() const { return sum_; }
   const std::vector<double>& Xs() const { return xs_; }
   const std::vector<double>& Ys() const { return ys_; }
+  const std::vector<QString>& Labels() const { return labels_; }
 
  private:
+  void Accumulate(double y);
+  void Recount();
+
   std::vector<double> xs_;
   std::vector<double> ys_;
   std::vector<QString> labels_;
@@ -52,6 +65,7 @@ class ChartSeries {
   double min_ = 0.0;
   double max_ = 0.0;
   double sum_ = 0.0;
+  bool has_values_ = false;
 };
 
 // Drawing style of a series.
@@ -190,13 +204,25 @@ class Chart : public QWidget {
     ChartSeriesStyle style;
   };
 
+  struct TextEntry {
+    QStaticText text;
+    int width = 0;
+  };
+  struct TextHash {
+    size_t operator()(const QString& s) const { return qHash(s); }
+  };
+
   void UpdateGeometry();
   void UpdateXRange();
+  QSize PixelSize() const;
+  QImage NewPicture() const;
+  void RebuildBase();
   void RebuildCache();
-  void PaintBase(QPainter& painter);
+  void PaintData(QPainter& painter);
+  const TextEntry& CachedText(const QString& text);
   void PaintLeftAxis(QPainter& painter);
   void PaintBottomAxis(QPainter& painter);
-  void PaintSeries(QPainter& painter, const SeriesEntry& entry);
+  void PaintSeries(QPainter& painter, const SeriesEntry& entry, const QRect& clip);
   void PaintValueLabels(QPainter& painter, const SeriesEntry& entry);
   AxisTicks LeftTicks(const QFontMetrics& fm) const;
   ChartMouseEvent MakeEvent(const QMouseEvent* event, bool double_click) const;
@@ -212,8 +238,11 @@ class Chart : public QWidget {
   MouseHandler on_press_;
   MouseHandler on_move_;
   MouseHandler on_double_;
-  QPixmap cache_;
+  QImage base_;  // background and left axis: see RebuildBase
+  bool base_valid_ = false;
+  QImage cache_;
   bool cache_valid_ = false;
+  std::unordered_map<QString, TextEntry, TextHash> texts_;  // time labels, laid out once
   int cache_rebuilds_ = 0;
 };
 

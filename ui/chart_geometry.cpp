@@ -144,6 +144,7 @@ int ChartGeometry::PointAt(std::span<const double> xs, std::span<const double> y
   int best = kNoPoint;
   long best_distance = std::numeric_limits<long>::max();
   for (std::size_t n = 0; n < count; ++n) {
+    if (std::isnan(ys[n])) continue;  // a place without a value is not there to hit
     const long dx = std::labs(static_cast<long>(XToPixel(xs[n])) - mouse_x);
     const long dy = std::labs(static_cast<long>(YToPixel(ys[n])) - mouse_y);
     if (dx > tolerance || dy > tolerance) continue;

@@ -75,7 +75,8 @@ class ChartGeometry {
   // when the mouse is right of the last point. xs are the points' data X values.
   int FirstPointRightOf(std::span<const double> xs, int mouse_x) const;
   // Index of the point whose pixel position lies within `tolerance` pixels of the mouse in
-  // both directions (the nearest one if several do); kNoPoint when none does.
+  // both directions (the nearest one if several do); kNoPoint when none does. A point whose y
+  // is NaN (no value) is never hit.
   int PointAt(std::span<const double> xs, std::span<const double> ys, int mouse_x, int mouse_y,
               int tolerance) const;
 

@@ -18,6 +18,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "data/history.h"
 #include "data/parameters.h"
@@ -40,7 +41,8 @@ constexpr int kStatValueHeight = 17;
 constexpr int kValueLabelLimit = 10;  // value labels only for windows of at most this many points
 constexpr QRgb kIndicatorColor = 0xFFDDDDDD;
 constexpr QRgb kLampOnColor = 0xFF00FF00;
-const char* const kEmptyTimeLabel = "0:00:00.00";
+// The Y of a place without a record: the chart draws nothing there.
+constexpr double kNoValue = std::numeric_limits<double>::quiet_NaN();
 const char* const kNoRecordText = "- - - -";
 
 // Numbers are formatted with '.' and then shown with the user's decimal separator.
@@ -167,7 +169,7 @@ TfrmGraph::TfrmGraph(QWidget* owner, HistoryStore* history, GraphShared* shared,
   ChartSeries& index = chart_->Series(index_);
   for (int32_t n = 0; n < count; ++n) {
     const double x = n - count + 1;
-    trace.Append(x, 0.0, QString::fromUtf8(kEmptyTimeLabel));
+    trace.Append(x, kNoValue);
     index.Append(x, -1.0);
   }
   ChartSeriesStyle style = chart_->Style(trace_);
@@ -641,79 +643,162 @@ void TfrmGraph::SetDecoding(const ParameterDescriptor& d) {
   RawOffset = d.RawOffset;
 }
 
+TfrmGraph::FillKey TfrmGraph::CurrentFillKey(int64_t first, int32_t count,
+                                             std::string time_pattern) const {
+  FillKey k;
+  k.first = first;
+  k.count = count;
+  k.records = RecordCount();
+  k.revision = history_ ? history_->Revision() : 0;
+  k.value_type = ValueType;
+  k.mask = Mask;
+  k.record_position = RecordPosition;
+  k.scaling = {Divisor, Subtrahend, ReciprocalNumerator, Multiplier, RawOffset};
+  k.time_pattern = std::move(time_pattern);
+  return k;
+}
+
+// The window moved by one record and nothing the points were read from has changed: every
+// point but one is still right, one place further along.
+bool TfrmGraph::CanShift(const FillKey& now) const {
+  const FillKey& was = fill_;
+  if (!fill_valid_ || chart_->Series(trace_).Count() != now.count || was.count != now.count)
+    return false;
+  if (now.first != was.first + 1 && now.first != was.first - 1) return false;
+  if (now.revision != was.revision || now.value_type != was.value_type || now.mask != was.mask ||
+      now.record_position != was.record_position || now.scaling != was.scaling ||
+      now.time_pattern != was.time_pattern)
+    return false;
+  // Appends turn places at and past the old end of the history into records: the old points
+  // are still right if none of them lay there, or if nothing was appended.
+  return now.records == was.records || was.first + was.count - 1 < was.records;
+}
+
+TfrmGraph::WindowPoint TfrmGraph::ReadPoint(int64_t i, const ParameterDescriptor& d,
+                                            const ElapsedFormatter& time) const {
+  WindowPoint p;
+  p.x = static_cast<double>(i);
+  // A point left of the first record, or at or beyond the end of the history (an empty or
+  // reset history), has no record behind it: it holds its place but shows nothing.
+  p.record = (history_ && i >= 0 && i < RecordCount()) ? history_->RecordAt(static_cast<int32_t>(i))
+                                                       : nullptr;
+  if (!p.record) return p;
+  p.y = DecodeValue(d, *p.record);
+  char buffer[ElapsedFormatter::kMaxChars];
+  const size_t len = time.FormatTo(buffer, p.record->ElapsedMs());
+  p.label = QString::fromUtf8(buffer, static_cast<qsizetype>(len));
+  return p;
+}
+
 void TfrmGraph::Refill() {
   ChartSeries& trace = chart_->Series(trace_);
   ChartSeries& index = chart_->Series(index_);
-  trace.Clear();
-  index.Clear();
-  start_point_ = -1;
-  end_point_ = -1;
 
   const int32_t count =
       std::clamp(shared_->VisiblePointCount, GraphShared::kMinPoints, GraphShared::kMaxPoints);
   if (ValueType != kValueFlag && !hide_point_labels_) {
     ChartSeriesStyle style = chart_->Style(trace_);
-    if (count > kValueLabelLimit) {
-      style.value_labels_visible = false;
-    } else if (ValueType != kValueBitPattern) {
-      style.value_labels_visible = true;
+    const bool labels = count > kValueLabelLimit        ? false
+                        : ValueType != kValueBitPattern ? true
+                                                        : style.value_labels_visible;
+    const int decimals = std::clamp(Decimals, 0, 10);
+    if (labels != style.value_labels_visible || decimals != style.value_label_decimals) {
+      style.value_labels_visible = labels;
+      style.value_label_decimals = decimals;
+      chart_->SetStyle(trace_, style);
     }
-    style.value_label_decimals = std::clamp(Decimals, 0, 10);
-    chart_->SetStyle(trace_, style);
   }
 
   const ParameterDescriptor d = Descriptor();
-  const ElapsedFormatter time(LongTimePattern());
-  const QString empty_label = QString::fromLatin1(kEmptyTimeLabel);
-  const double middle = (scale_low_ + scale_high_) / 2.0;
   // In 64 bits: an owner's index near the int32 limits must not overflow here.
   const int64_t first = int64_t{newest_shown_index_} - count + 1;
-  char buffer[ElapsedFormatter::kMaxChars];
-  for (int32_t n = 0; n < count; ++n) {
-    const int64_t i = first + n;
-    // A point left of the first record, or at or beyond the end of the history (an empty or
-    // reset history), has no record behind it.
-    const HistoryRecord* rec = (history_ && i >= 0 && i < RecordCount())
-                                   ? history_->RecordAt(static_cast<int32_t>(i))
-                                   : nullptr;
-    if (!rec) {
-      trace.Append(static_cast<double>(i), middle, empty_label);
-      index.Append(static_cast<double>(i), -1.0);
-      if (!graph_shown_ && i == newest_shown_index_) ShowIndicatorValue(0.0, false);
-      continue;
+  FillKey key = CurrentFillKey(first, count, LongTimePattern());
+  const ElapsedFormatter time(key.time_pattern);
+  const double no_record = -1.0;
+  if (shifting_refill_ && CanShift(key)) {
+    // One new point at the end the window moved to; the marks move with their points.
+    const bool right = key.first > fill_.first;
+    const WindowPoint p = ReadPoint(right ? first + count - 1 : first, d, time);
+    const double record = p.record ? p.x : no_record;
+    const int32_t at = right ? count - 1 : 0;
+    const auto moved = [&](int32_t point) {
+      if (point < 0) return -1;
+      const int32_t n = right ? point - 1 : point + 1;
+      return n >= 0 && n < count ? n : -1;
+    };
+    start_point_ = moved(start_point_);
+    end_point_ = moved(end_point_);
+    if (right) {
+      trace.ShiftLeft(p.x, p.y, p.label);
+      index.ShiftLeft(p.x, record);
+    } else {
+      trace.ShiftRight(p.x, p.y, p.label);
+      index.ShiftRight(p.x, record);
     }
-    if (rec->HasStartMark()) start_point_ = n;
-    if (rec->HasEndMark()) end_point_ = n;
-    const double value = DecodeValue(d, *rec);
-    const size_t len = time.FormatTo(buffer, rec->ElapsedMs());
-    trace.Append(static_cast<double>(i), value,
-                 QString::fromUtf8(buffer, static_cast<qsizetype>(len)));
-    index.Append(static_cast<double>(i), static_cast<double>(i));
-    if (!graph_shown_ && i == newest_shown_index_) {
-      if (ValueType == kValueBitPattern) {
-        ShowIndicatorValue(ReadRawValue(rec->Bytes, RecordPosition, ValueType, Mask), true);
-      } else {
-        ShowIndicatorValue(value, true);
+    // A refill keeps the rightmost of two marks of a kind; the store holds one of each.
+    if (p.record && p.record->HasStartMark() && (right || start_point_ < 0)) start_point_ = at;
+    if (p.record && p.record->HasEndMark() && (right || end_point_ < 0)) end_point_ = at;
+  } else {
+    trace.Clear();
+    index.Clear();
+    start_point_ = -1;
+    end_point_ = -1;
+    for (int32_t n = 0; n < count; ++n) {
+      const WindowPoint p = ReadPoint(first + n, d, time);
+      if (p.record) {
+        if (p.record->HasStartMark()) start_point_ = n;
+        if (p.record->HasEndMark()) end_point_ = n;
       }
+      trace.Append(p.x, p.y, p.label);
+      index.Append(p.x, p.record ? p.x : no_record);
     }
   }
+  fill_ = std::move(key);
+  fill_valid_ = true;
   shared_->SelectionStartPoint = start_point_;
   shared_->SelectionEndPoint = end_point_;
 
+  // A collapsed pane shows the newest value of its window (the last point).
+  if (!graph_shown_) {
+    const HistoryRecord* rec = history_ ? history_->RecordAt(newest_shown_index_) : nullptr;
+    if (!rec) {
+      ShowIndicatorValue(0.0, false);
+    } else if (ValueType == kValueBitPattern) {
+      ShowIndicatorValue(ReadRawValue(rec->Bytes, RecordPosition, ValueType, Mask), true);
+    } else {
+      ShowIndicatorValue(DecodeValue(d, *rec), true);
+    }
+  }
+
+  // The statistics cover every place of the window; one without a record counts as the
+  // middle of the scale.
+  const double middle = (scale_low_ + scale_high_) / 2.0;
+  double low = 0.0;
+  double high = 0.0;
+  double sum = 0.0;
+  bool any = false;
+  for (const double y : trace.Ys()) {
+    const double v = std::isnan(y) ? middle : y;
+    low = any ? std::min(low, v) : v;
+    high = any ? std::max(high, v) : v;
+    sum += v;
+    any = true;
+  }
   if (ValueType != kValueFlag && count > 0) {
     const char sep = '.';
-    const double stats[3] = {trace.MinY(), trace.MaxY(), trace.SumY() / trace.Count()};
+    const double stats[3] = {low, high, sum / trace.Count()};
     for (int k = 0; k < 3; ++k) {
       SetFittedText(stat_values_[k], WithLocaleSeparator(FormatFixed(stats[k], 6, 3, sep)),
                     kStatFontPixels);
     }
   }
-  if (MaxResolution()) SetYRange(trace.MinY(), trace.MaxY());
+  if (MaxResolution()) SetYRange(low, high);
   chart_->DataChanged();
   Redraw();
 }
 
 void TfrmGraph::ShowOverview(const GraphOverview& overview) {
+  fill_valid_ = false;
   ChartSeries& trace = chart_->Series(trace_);
   ChartSeries& index = chart_->Series(index_);
   trace.Clear();
@@ -771,6 +856,7 @@ void TfrmGraph::PaintAfterSeries(ChartCanvas& canvas, const ChartGeometry& g) {
   canvas.SetBrushColor(QColor::fromRgb(Scheme().Trace));
   canvas.SetPenColor(QColor::fromRgb(Scheme().Trace));
   for (int n = 0; n + 1 < trace.Count(); ++n) {
+    if (std::isnan(trace.YValue(n))) continue;  // no record: no boxes
     const double y = std::clamp(std::round(trace.YValue(n)), -1e9, 1e9);
     const auto b = static_cast<uint8_t>(static_cast<int64_t>(y) & 0xFF);
     const int x = g.XToPixel(trace.XValue(n));

@@ -11,6 +11,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,8 @@ class ChartSeries;
 struct ChartMouseEvent;
 class HistoryStore;
 class GraphLamp;
+class ElapsedFormatter;
+struct HistoryRecord;
 
 // The user's long time format without the time zone, as the time texts of the panes and the
 // text export use it.
@@ -132,8 +135,13 @@ class TfrmGraph : public QFrame {
   // Hint of the side panel, shown while the pane is collapsed.
   void SetPanelHint(const QString& hint);
 
-  // Rebuilds both series from the history for the current window and the statistics.
+  // Brings both series and the statistics to the current window. When the window moved by one
+  // record since the last fill and nothing else the points depend on changed, the points move
+  // by one place and only the new one is read; otherwise every point is read again. A place
+  // without a record holds no value (nothing is drawn there).
   void Refill();
+  // Off: every refill reads every point again (for comparisons and measurements). On at start.
+  void SetShiftingRefill(bool on) { shifting_refill_ = on; }
   // Redraws the chart (cursor, marks, indicator at the cursor) without reading the history.
   void Redraw();
   // Shows the overview's points in place of the window (until the next Refill), its statistics,
@@ -192,6 +200,29 @@ class TfrmGraph : public QFrame {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  // What the points of the last fill were read from.
+  struct FillKey {
+    int64_t first = 0;  // record index of point 0
+    int32_t count = 0;
+    int32_t records = 0;  // RecordCount then
+    uint64_t revision = 0;
+    int32_t value_type = 0;
+    uint8_t mask = 0;
+    uint16_t record_position = 0;
+    std::array<double, 5> scaling{};
+    std::string time_pattern;
+  };
+  struct WindowPoint {
+    double x = 0.0;
+    double y = std::numeric_limits<double>::quiet_NaN();
+    QString label;
+    const HistoryRecord* record = nullptr;
+  };
+  FillKey CurrentFillKey(int64_t first, int32_t count, std::string time_pattern) const;
+  bool CanShift(const FillKey& now) const;
+  WindowPoint ReadPoint(int64_t i, const ParameterDescriptor& d,
+                        const ElapsedFormatter& time) const;
+
   void BuildWidgets();
   void BuildMenu();
   void LayOut();
@@ -217,6 +248,9 @@ class TfrmGraph : public QFrame {
   HistoryStore* history_;
   GraphShared* shared_;
 
+  FillKey fill_;
+  bool fill_valid_ = false;
+  bool shifting_refill_ = true;
   int32_t newest_shown_index_ = 0;
   int32_t cursor_index_ = 0;
   int32_t start_point_ = -1;  // mark positions found by the last refill

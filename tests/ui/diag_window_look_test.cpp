@@ -7,6 +7,9 @@
 #include <QPixmap>
 #include <cstdlib>
 
+#include "ui/chart.h"
+#include "ui/frm_graph.h"
+
 #include "diag_window_fixture.h"
 
 namespace kvd::testing {
@@ -41,6 +44,34 @@ TEST_F(DiagWindowTest, OnLineWindowDrawsIndicatorBarsAndPanes) {
   EXPECT_FALSE(w.AdcText(kAdcMaf).isEmpty());
   const QPoint inChart = w.Pane(0)->mapTo(&w, QPoint(200, 20));
   EXPECT_LT(QColor(shot.pixel(inChart)).lightness(), 80);
+}
+
+// A fresh window draws no trace at all, and the first records appear without a line coming in
+// from the left.
+TEST_F(DiagWindowTest, FreshWindowDrawsNoTraceLeftOfTheFirstRecord) {
+  TFormDiagJ5E2& w = Open();
+  const auto trace_pixels_left_of = [&](int ticks_shown) {
+    int pixels = 0;
+    for (int i = 0; i < kPaneCount; ++i) {
+      TfrmGraph& pane = *w.Pane(i);
+      if (!pane.GraphShown()) continue;
+      const QImage img = pane.chart()->grab().toImage();
+      const QRgb trace = GraphColorSchemes()[static_cast<size_t>(pane.ColorScheme())].Trace;
+      const int first = pane.PointCount() - ticks_shown;
+      const int right =
+          ticks_shown == 0 ? img.width() - 1 : pane.chart()->PointPixelX(0, first) - 2;
+      for (int x = 0; x <= right; ++x)
+        for (int y = 0; y < img.height(); ++y)
+          pixels += (img.pixel(x, y) & 0xFFFFFF) == (trace & 0xFFFFFF);
+    }
+    return pixels;
+  };
+  EXPECT_EQ(trace_pixels_left_of(0), 0);
+  Connect();
+  Ticks(3);
+  QApplication::processEvents();
+  EXPECT_EQ(trace_pixels_left_of(3), 0);
+  EXPECT_EQ(w.Pane(0)->PointRecord(w.Pane(0)->PointCount() - 3), 0);
 }
 
 }  // namespace

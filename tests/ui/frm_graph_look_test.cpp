@@ -52,6 +52,51 @@ TEST_F(PaneLookTest, ThrottleTraceCursorAndMarks) {
             marks & 0xFFFFFF);
 }
 
+// Places without a record show nothing: no line at mid-scale running into the first record,
+// no markers, no value labels; the records themselves are drawn.
+TEST_F(PaneLookTest, PlacesWithoutARecordDrawNothing) {
+  struct Case {
+    const char* name;
+    int records;
+    int32_t points;
+    int page_lefts;
+  };
+  const Case cases[] = {
+      {"empty", 0, 40, 0},   // a fresh pane
+      {"short", 3, 10, 0},   // value labels on
+      {"paged", 60, 40, 2},  // a page before the start
+  };
+  for (const Case& c : cases) {
+    history_.Reset();
+    for (int i = 0; i < c.records; ++i) AppendByte(12, static_cast<uint8_t>(20 + (i * 7) % 60));
+    auto pane = MakePane(1, c.points);
+    for (int k = 0; k < c.page_lefts; ++k) pane->PageLeft();
+    pane->CursorToFirst();
+    const QImage img = Grab(*pane->chart());
+    Save(*pane, (std::string("gaps-") + c.name).c_str());
+    const Chart& chart = *pane->chart();
+    const QRgb trace = GraphColorSchemes()[1].Trace & 0xFFFFFF;
+    int first_record = pane->PointCount();
+    for (int n = pane->PointCount() - 1; n >= 0; --n)
+      if (pane->PointRecord(n) >= 0) first_record = n;
+    ASSERT_EQ(first_record, c.records == 0 ? pane->PointCount()
+                                           : pane->PointCount() - (c.page_lefts ? 1 : c.records))
+        << c.name;
+    // Up to the last place without a record, not one pixel of the trace's colour.
+    const int right = first_record < pane->PointCount() ? chart.PointPixelX(0, first_record - 1) + 1
+                                                        : chart.Geometry().PlotRight();
+    int trace_pixels = 0;
+    for (int x = 0; x <= right; ++x)
+      for (int y = 0; y < img.height(); ++y) trace_pixels += (img.pixel(x, y) & 0xFFFFFF) == trace;
+    EXPECT_EQ(trace_pixels, 0) << c.name;
+    if (first_record < pane->PointCount()) {
+      // The record's marker (its left edge: a lone point has no line through its middle).
+      const QPoint at(chart.PointPixelX(0, first_record) - 1, chart.PointPixelY(0, first_record));
+      EXPECT_EQ(img.pixel(at) & 0xFFFFFF, trace) << c.name;
+    }
+  }
+}
+
 TEST_F(PaneLookTest, EveryColourSchemePaintsItsBackground) {
   for (int i = 0; i < 8; ++i) AppendByte(12, static_cast<uint8_t>(i * 10));
   auto pane = MakePane(1, 8);

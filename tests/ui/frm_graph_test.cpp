@@ -12,6 +12,8 @@
 #include <QMouseEvent>
 #include <QTimer>
 #include <climits>
+#include <cmath>
+#include <random>
 #include <vector>
 
 #include "frm_graph_fixture.h"
@@ -47,14 +49,14 @@ QAction* MenuItem(TfrmGraph& pane, const QString& text) {
 
 using PaneRefillTest = PaneTest;
 
-TEST_F(PaneRefillTest, ShortHistoryPadsTheLeftWithMiddlePointsCountedInTheStatistics) {
+TEST_F(PaneRefillTest, ShortHistoryLeavesThePlacesWithoutRecordEmptyButCountsThemAsMiddle) {
   for (uint8_t v : {10, 20, 30}) AppendByte(kThrottleOffset, v);
   auto pane = MakePane(kThrottle, 10);
   ASSERT_EQ(pane->PointCount(), 10);
   for (int n = 0; n < 7; ++n) {
-    EXPECT_DOUBLE_EQ(pane->PointValue(n), 50.0) << n;  // middle of 0..100
+    EXPECT_TRUE(std::isnan(pane->PointValue(n))) << n;  // nothing to draw there
     EXPECT_EQ(pane->PointRecord(n), -1);
-    EXPECT_EQ(pane->chart()->Series(0).Label(n), QStringLiteral("0:00:00.00"));
+    EXPECT_TRUE(pane->chart()->Series(0).Label(n).isEmpty());
   }
   EXPECT_EQ(pane->PointRecord(7), 0);
   EXPECT_DOUBLE_EQ(pane->PointValue(9), 30.0);
@@ -66,6 +68,92 @@ TEST_F(PaneRefillTest, ShortHistoryPadsTheLeftWithMiddlePointsCountedInTheStatis
   EXPECT_EQ(pane->IndicatorText(), QStringLiteral("- - - -"));
   pane->CursorToLast();
   EXPECT_EQ(pane->IndicatorText(), QStringLiteral("30"));
+}
+
+// A pane that follows appends, arrow steps, zooms, pages, marks and resets moves its points
+// where it can; after every step it must show exactly what a pane filled afresh shows.
+TEST_F(PaneRefillTest, MovedWindowShowsWhatAFreshFillShows) {
+  struct Case {
+    ParameterNumber number;
+    int32_t points;
+    bool expanded;
+    uint32_t seed;
+  };
+  const Case cases[] = {
+      {kThrottle, 40, true, 1}, {kCoolant, 10, true, 2},    {kIgnition, 4, true, 3},
+      {kIdleFlag, 20, true, 4}, {kThrottle, 200, false, 5}, {kCoolant, 7, false, 6},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << "parameter " << c.number << ", seed " << c.seed);
+    history_.Reset();
+    history_.CancelSelection();
+    std::mt19937 rng(c.seed);
+    const auto uniform = [&rng](int lo, int hi) {
+      return std::uniform_int_distribution<int>(lo, hi)(rng);
+    };
+    auto pane = MakePane(c.number, c.points);
+    auto fresh = MakePane(c.number, c.points);
+    fresh->SetShiftingRefill(false);
+    for (TfrmGraph* p : {pane.get(), fresh.get()}) {
+      p->SetGraphShown(c.expanded);
+      p->resize(700, 140);
+    }
+    const int32_t offset = LookupParameter(c.number)->RecordPosition - 6;
+    for (int step = 0; step < 300; ++step) {
+      const int op = uniform(0, 99);
+      const int32_t at = uniform(0, std::max(0, history_.RecordCount() - 1));
+      const int32_t points = uniform(0, 1) ? std::max(4, shared_.VisiblePointCount / 2)
+                                           : std::min(200, shared_.VisiblePointCount * 2);
+      const int32_t cursor = uniform(0, pane->PointCount() - 1);
+      if (op < 45) AppendByte(offset, static_cast<uint8_t>(uniform(0, 255)));
+      if (op >= 82 && op < 86) shared_.VisiblePointCount = points;
+      if (op >= 86 && op < 92) at % 2 ? history_.SetStartMark(at) : history_.SetEndMark(at);
+      if (op >= 92 && op < 94) history_.Reset();
+      // Both panes take the same step, as the window gives it to all of its panes.
+      for (TfrmGraph* p : {pane.get(), fresh.get()}) {
+        if (op < 40 || (op >= 92 && op < 94)) {  // a new record shown, or the history emptied
+          p->SetNewestShownIndex(std::max(0, history_.RecordCount() - 1));
+          p->CursorToLast();
+          p->Refill();
+        } else if (op < 45) {
+          // paused: the record is kept, not shown
+        } else if (op < 60) {
+          p->CursorLeft();
+        } else if (op < 72) {
+          p->CursorRight();
+        } else if (op < 78) {
+          p->PageLeft();
+        } else if (op < 82) {
+          p->PageRight();
+        } else if (op < 92) {
+          p->Refill();  // zoom or marks
+        } else if (op < 97) {
+          p->SetCursor(cursor);
+        } else {
+          p->SetNewestShownIndex(history_.RecordCount());  // one past the end, as an owner may
+          p->Refill();
+        }
+      }
+      ASSERT_EQ(pane->PointCount(), fresh->PointCount()) << "step " << step;
+      const ChartSeries& a = pane->chart()->Series(0);
+      const ChartSeries& b = fresh->chart()->Series(0);
+      for (int n = 0; n < pane->PointCount(); ++n) {
+        ASSERT_EQ(pane->PointRecord(n), fresh->PointRecord(n)) << "step " << step << " point " << n;
+        ASSERT_EQ(a.XValue(n), b.XValue(n)) << "step " << step << " point " << n;
+        ASSERT_TRUE(a.YValue(n) == b.YValue(n) ||
+                    (std::isnan(a.YValue(n)) && std::isnan(b.YValue(n))))
+            << "step " << step << " point " << n;
+        ASSERT_EQ(a.Label(n), b.Label(n)) << "step " << step << " point " << n;
+      }
+      const auto shown = [](const TfrmGraph& p) {
+        return p.IndicatorText() + p.MinText() + p.MaxText() + p.AvgText();
+      };
+      ASSERT_EQ(shown(*pane), shown(*fresh)) << "step " << step;
+      if (step % 5 == 0 && c.expanded) {  // the picture: trace, marks, cursor, time labels
+        ASSERT_EQ(Grab(*pane->chart()), Grab(*fresh->chart())) << "step " << step;
+      }
+    }
+  }
 }
 
 TEST_F(PaneRefillTest, EmptyOrResetHistoryShowsNoRecordAtTheRightEdge) {
