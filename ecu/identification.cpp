@@ -57,7 +57,7 @@ std::string IdentWriteFailedMessage() {
 
 int32_t ReadIdentification(DiagSession& session, EcuUi& ui, IdentValues& values) {
   values = {};
-  KwpLink& link = session.Link();
+  EcuLink& link = session.Link();
   PollHold hold(session, ui);
   for (size_t i = 0; i < kIdentRecordCount; ++i) {
     const IdentRecordInfo& r = IdentRecordTable()[i];
@@ -73,7 +73,7 @@ int32_t ReadIdentification(DiagSession& session, EcuUi& ui, IdentValues& values)
 }
 
 int32_t WriteIdentification(DiagSession& session, EcuUi& ui, const IdentValues& texts) {
-  KwpLink& link = session.Link();
+  EcuLink& link = session.Link();
   PollHold hold(session, ui);
   for (size_t i = 0; i < kIdentRecordCount; ++i) {
     const IdentRecordInfo& r = IdentRecordTable()[i];
