@@ -503,6 +503,16 @@ void VirtualElm327::JobStep(uint64_t atUs) {
       if (j.sent < j.frame.size()) return;
       Log(j.sendStartUs, ElmEvent::Kind::kFrameSent, "", j.frame);
       lastSentUs_ = atUs;
+      if (j.kind == Job::Kind::kWakeup) {
+        // The chip does not listen for answers to its wake-up messages.
+        job_.reset();
+        if (heldLine_) {
+          std::string line = std::move(*heldLine_);
+          heldLine_.reset();
+          Line(std::move(line), atUs);
+        }
+        return;
+      }
       j.sentEndUs = atUs;
       j.phase = Job::Phase::kListen;
       j.deadlineUs = atUs + uint64_t{s_.timeoutMs} * kMs;
@@ -558,10 +568,6 @@ void VirtualElm327::FrameHeard(uint64_t atUs) {
   }
   const std::vector<uint8_t> message(frame.begin() + static_cast<std::ptrdiff_t>(header),
                                      frame.end() - 1);
-  if (j.kind == Job::Kind::kWakeup) {  // the chip never shows what answers its wake-ups
-    j.deadlineUs = atUs + AnswerWaitUs();
-    return;
-  }
   if (j.initStage) {
     const bool positive = checksumOk && message.size() == 3 && message[0] == 0xC1;
     if (positive) keyBytes_.assign(message.begin() + 1, message.end());
@@ -598,15 +604,6 @@ void VirtualElm327::FrameHeard(uint64_t atUs) {
 
 void VirtualElm327::ListenEnded(uint64_t atUs) {
   Job& j = *job_;
-  if (j.kind == Job::Kind::kWakeup) {
-    job_.reset();
-    if (heldLine_) {
-      std::string line = std::move(*heldLine_);
-      heldLine_.reset();
-      Line(std::move(line), atUs);
-    }
-    return;
-  }
   if (j.initStage) {
     InitDone(false, atUs);
     return;
