@@ -96,6 +96,9 @@ struct EcuSettings {
   std::array<uint8_t, 2> configFlags{0xAB, 0x5E};
   uint8_t immoStatus = 0xA0;
   AnswerHeader answerHeader = AnswerHeader::kAddress;
+  // Requests to the functional address are answered like physical ones. When false they are
+  // heard (FunctionalHeard counts them) and ignored.
+  bool answerFunctional = true;
 };
 
 // One frame the ECU puts on the line; byte k ends at ByteEndMicros(startUs, k).
@@ -158,6 +161,8 @@ class VirtualEcu {
   bool SessionOpen() const { return session_; }
   uint32_t SessionsOpened() const { return sessionsOpened_; }
   uint32_t AnswersSent() const { return answersSent_; }
+  // Frames with a correct checksum sent to the functional address, answered or not.
+  uint32_t FunctionalHeard() const { return functionalHeard_; }
   EngineModel& Engine() { return engine_; }
   // The value of an identification record read with service 21 or 1A and its identifier
   // (nothing for an unknown one); tests and the tool's options may change it.
@@ -218,6 +223,7 @@ class VirtualEcu {
   uint64_t lastExchangeUs_ = 0;
   uint32_t sessionsOpened_ = 0;
   uint32_t answersSent_ = 0;
+  uint32_t functionalHeard_ = 0;
   uint32_t busyGiven_ = 0;
   uint32_t noiseCounter_ = 0;
   uint8_t testerAddress_ = 0xF1;  // source address of the last addressed request
