@@ -90,7 +90,7 @@ class VirtualElm327 {
   uint32_t FastInits() const { return fastInits_; }
   uint32_t Interruptions() const { return interruptions_; }
   bool BusOpen() const { return busOpen_; }
-  bool Busy() const { return job_.has_value(); }
+  bool Busy() const { return job_ && job_->kind != Job::Kind::kWakeup; }  // a request, ATFI
   std::function<void(const ElmEvent&)> OnEvent;
 
  private:
