@@ -180,6 +180,21 @@ TEST(EcuSimOptionsTest, SwitchesAreParsed) {
   EXPECT_EQ(r.faults.refuseId, -1);
   EXPECT_EQ(r.faults.refuseCode, 0x22);
   EXPECT_EQ(r.schedule, EngineSchedule::kStandard);  // the tests' timing unless asked
+  EXPECT_FALSE(r.elm327);
+
+  EcuSimOptions e;
+  ASSERT_TRUE(ParseEcuSimOptions(
+      {"--adapter", "elm327", "--tcp", "35000", "--elm-id", "ELM327 v2.1", "--elm-no-al",
+       "--elm-no-fi", "--elm-no-sp5", "--elm-dots", "--elm-delay", "80", "--elm-baud", "115200"},
+      e, error))
+      << error;
+  EXPECT_TRUE(e.elm327);
+  EXPECT_EQ(e.tcpPort, 35000);
+  EXPECT_EQ(e.elm.faults.identity, "ELM327 v2.1");
+  EXPECT_TRUE(e.elm.faults.refuseAllowLong && e.elm.faults.refuseFastInit &&
+              e.elm.faults.refuseProtocol5 && e.elm.faults.initDots);
+  EXPECT_EQ(e.elm.faults.answerDelayMs, 80u);
+  EXPECT_EQ(e.elm.hostBaud, 115200u);
 }
 
 TEST(EcuSimOptionsTest, MistakesGetAMessage) {
@@ -199,12 +214,21 @@ TEST(EcuSimOptionsTest, MistakesGetAMessage) {
                                                      {"--dtcs", "10000"},
                                                      {"--dtcs", "130,"},
                                                      {"--dtcs", "P0130"},
-                                                     {"--dtc-count", "256"}};
+                                                     {"--dtc-count", "256"},
+                                                     {"--adapter", "elm"},
+                                                     {"--tcp", "35000"},
+                                                     {"--elm-no-al"},
+                                                     {"--adapter", "elm327", "--tcp", "65536"},
+                                                     {"--adapter", "elm327", "--device", "/x"},
+                                                     {"--adapter", "elm327", "--elm-id", ""},
+                                                     {"--adapter", "elm327", "--elm-id", "a\tb"},
+                                                     {"--adapter", "elm327", "--elm-delay", "5001"},
+                                                     {"--adapter", "elm327", "--elm-baud", "300"}};
   for (const auto& args : bad) {
     EcuSimOptions o;
     std::string error;
-    EXPECT_FALSE(ParseEcuSimOptions(args, o, error)) << args[0];
-    EXPECT_FALSE(error.empty()) << args[0];
+    EXPECT_FALSE(ParseEcuSimOptions(args, o, error)) << args.back();
+    EXPECT_FALSE(error.empty()) << args.back();
   }
 }
 
