@@ -19,9 +19,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include "link/clock.h"
 #include "link/kwp.h"
+
 #include "link/serial_posix.h"
+#include "link/termios2_posix.h"
 #include "sim/sim_process.h"
 #endif
 
@@ -142,6 +147,46 @@ TEST(EcuSimDeviceTest, DeviceModeAnswersWithAndWithoutEcho) {
     EXPECT_EQ(got, expected) << (echo ? "with echo" : "without echo");
     EXPECT_EQ(sim.Terminate(), 0);
     close(master);
+  }
+}
+
+// The adapter served on a pseudo-terminal and on 127.0.0.1: a few lines of text each way, the
+// first of them bringing up the K-line to the ECU behind it.
+TEST(EcuSimAdapterTest, ServedOnAPseudoTerminalAndOverTcp) {
+  for (const bool tcp : {false, true}) {
+    std::vector<std::string> args{"--adapter", "elm327"};
+    if (tcp) args.insert(args.end(), {"--tcp", "0"});
+    SimProcess sim(args);
+    int fd = -1;
+    if (tcp) {
+      ASSERT_EQ(sim.Path().rfind("127.0.0.1:", 0), 0u) << sim.Path();
+      fd = socket(AF_INET, SOCK_STREAM, 0);
+      sockaddr_in addr{};
+      addr.sin_family = AF_INET;
+      addr.sin_port = htons(static_cast<uint16_t>(std::stoi(sim.Path().substr(10))));
+      addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+      ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    } else {
+      fd = open(sim.Path().c_str(), O_RDWR | O_NOCTTY);
+      ASSERT_GE(fd, 0) << sim.Path();
+      ASSERT_TRUE(posix::MakeRaw(fd));
+    }
+    const auto command = [fd](const std::string& line) {
+      const std::string text = line + "\r";
+      EXPECT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+      std::string got;
+      char c = 0;
+      pollfd p{fd, POLLIN, 0};
+      while (poll(&p, 1, 2000) == 1 && read(fd, &c, 1) == 1 && c != '>') got += c;
+      return got;
+    };
+    EXPECT_EQ(command("ATE0"), "ATE0\rOK\r\r") << (tcp ? "tcp" : "pty");
+    for (const char* c : {"ATH1", "ATS0", "ATKW0", "ATSP5", "ATSH8110F1"}) command(c);
+    EXPECT_EQ(command("ATFI"), "BUS INIT: OK\r\r");
+    command("ATSH8010F1");
+    EXPECT_EQ(command("21A0"), "84F11061A000A026\r\r");
+    close(fd);
+    EXPECT_EQ(sim.Terminate(), 0);
   }
 }
 
