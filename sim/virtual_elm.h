@@ -126,7 +126,8 @@ class VirtualElm327 {
     size_t sent = 0;
     uint64_t sendStartUs = 0;
     uint64_t sentEndUs = 0;
-    std::vector<uint8_t> rx;  // being received
+    bool echoMissing = false;  // a byte sent did not come back on the bus
+    std::vector<uint8_t> rx;   // being received
     uint64_t rxLastUs = 0;
     uint64_t deadlineUs = 0;  // the listening ends then unless more arrives
     uint32_t frames = 0;
