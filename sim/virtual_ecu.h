@@ -20,9 +20,10 @@ constexpr uint8_t kEcuAddress = 0x10;
 constexpr uint8_t kEcuFunctionalAddress = 0x33;
 
 constexpr uint32_t kKLineBaud = 10400;
-// The line stays quiet at least this long after an answer before anything else is sent (the
-// shortest gap between frames a tester may rely on).
-constexpr uint32_t kQuietAfterAnswerMs = 55;
+// The line stays quiet at least this long after an answer before anything else is sent: a
+// tester keeps listening for further frames up to P2max (50 ms) after a frame has ended, and
+// noise in that gap would be taken for (or spoil) an answer.
+constexpr uint32_t kQuietAfterAnswerMs = 80;
 constexpr uint32_t kKLineBitsPerByte = 10;  // start bit, 8 data bits, stop bit
 
 // End time of byte `index` (0-based) of a run of bytes sent back to back from startUs.

@@ -495,13 +495,17 @@ void VirtualElm327::JobStep(uint64_t atUs) {
       StartSend(std::move(frame), atUs);
       return;
     }
-    case Job::Phase::kSend:
+    case Job::Phase::kSend: {
+      // The adapter reads back every byte it sends; the ECU's line faults decide whether the
+      // echo arrives (none when unplugged, the last bytes lost with lostEchoBytes).
+      const size_t lost = std::min<size_t>(j.frame.size(), ecu_.Faults().lostEchoBytes);
+      if (!ecu_.Echoes() || j.sent >= j.frame.size() - lost) j.echoMissing = true;
       ecu_.TesterByte(j.frame[j.sent], atUs);
       ++j.sent;
       busQuietSinceUs_ = atUs;
       Collect();
       if (j.sent < j.frame.size()) return;
-      Log(j.sendStartUs, ElmEvent::Kind::kFrameSent, "", j.frame);
+      Log(j.sendStartUs, ElmEvent::Kind::kFrameSent, j.echoMissing ? "echo missing" : "", j.frame);
       lastSentUs_ = atUs;
       if (j.kind == Job::Kind::kWakeup) {
         // The chip does not listen for answers to its wake-up messages.
@@ -514,11 +518,17 @@ void VirtualElm327::JobStep(uint64_t atUs) {
         return;
       }
       j.sentEndUs = atUs;
+      if (j.echoMissing && !j.initStage) {  // the bus does not carry what the chip sends
+        EmitLine("FB ERROR", atUs);
+        EndJob(atUs);
+        return;
+      }
       j.phase = Job::Phase::kListen;
       j.deadlineUs = atUs + uint64_t{s_.timeoutMs} * kMs;
       j.rx.clear();
       DropHeard(atUs);  // whatever the ECU sent into our own frame is lost in the collision
       return;
+    }
     case Job::Phase::kListen:
       if (!rx_.empty() && rx_.front().atUs <= j.deadlineUs) {
         const HostByte b = rx_.front();

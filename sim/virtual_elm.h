@@ -90,7 +90,7 @@ class VirtualElm327 {
   uint32_t FastInits() const { return fastInits_; }
   uint32_t Interruptions() const { return interruptions_; }
   bool BusOpen() const { return busOpen_; }
-  bool Busy() const { return job_.has_value(); }
+  bool Busy() const { return job_ && job_->kind != Job::Kind::kWakeup; }  // a request, ATFI
   std::function<void(const ElmEvent&)> OnEvent;
 
  private:
@@ -126,7 +126,8 @@ class VirtualElm327 {
     size_t sent = 0;
     uint64_t sendStartUs = 0;
     uint64_t sentEndUs = 0;
-    std::vector<uint8_t> rx;  // being received
+    bool echoMissing = false;  // a byte sent did not come back on the bus
+    std::vector<uint8_t> rx;   // being received
     uint64_t rxLastUs = 0;
     uint64_t deadlineUs = 0;  // the listening ends then unless more arrives
     uint32_t frames = 0;

@@ -153,6 +153,9 @@ def virtual_ecu():
     write("virtual_ecu", "faults", [0x1E] + session + tester([0x21, 0x01]) + take + [0xC2])
     write("virtual_ecu", "direct", [0, 0xE2, 0x21, 0x01, 0xE4, 0x18, 0x00, 0x00, 0x00,
                                     0xE5, 0x23, 0x00, 0xFE, 0xC0, 0x40])
+    elm = b"ATZ\rATE0\rATH1\rATAL\rATKW0\rATSP5\rATSH8110F1\rATFI\rATSH8010F1\r2101\r"
+    write("virtual_ecu", "elm_session", [0, 0xE0] + list(elm) + [0xFF, 50] +
+          list(b"1A9A\r21A0\rATPC\r21 01 1\r") + [0xFF, 200] + list(b"3E01\rX\r"))
 
 
 if __name__ == "__main__":
