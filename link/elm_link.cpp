@@ -389,7 +389,7 @@ int32_t ElmLink::StartCommunication(int32_t delayMs) {
   return result;
 }
 
-int32_t ElmLink::TakeFrame(const std::vector<uint8_t>& bytes) {
+int32_t ElmLink::TakeFrame(const std::vector<uint8_t>& bytes, bool needChecksum) {
   if (bytes.empty()) return kKwpBodyShort;
   const uint8_t format = bytes[0];
   size_t start = 0;
@@ -413,8 +413,9 @@ int32_t ElmLink::TakeFrame(const std::vector<uint8_t>& bytes) {
   }
   ResponseDataLength = static_cast<int32_t>(length);
   const size_t total = start + length + 1;
-  // The adapter has checked the checksum already; a clone may leave it out.
-  if (bytes.size() + 1 < total) return kKwpBodyShort;
+  // The adapter has checked the checksum already; a clone may leave it out, unless the adapter
+  // said the frame was wrong.
+  if (bytes.size() + (needChecksum ? 0 : 1) < total) return kKwpBodyShort;
   if (bytes.size() >= total && ByteSum(bytes.data(), total - 1) != bytes[total - 1])
     return kKwpBadChecksum;
   std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(start), length, ResponseBuffer.begin());
@@ -451,14 +452,14 @@ int32_t ElmLink::JudgeAnswer(const Reply& reply, uint8_t serviceId, int& repeatC
         const std::string_view head(line.data(),
                                     line.find('<') == std::string::npos ? 0 : line.find('<'));
         if (!ParseElmHexLine(head, bytes)) return kKwpBadChecksum;
-        const int32_t taken = TakeFrame(bytes);
+        const int32_t taken = TakeFrame(bytes, true);
         return taken == kKwpPositive ? kKwpBadChecksum : taken;
       }
       case ElmLineKind::Bytes:
         break;
     }
     ParseElmHexLine(line, bytes);
-    if (const int32_t taken = TakeFrame(bytes); taken != kKwpPositive) return taken;
+    if (const int32_t taken = TakeFrame(bytes, false); taken != kKwpPositive) return taken;
     if (trace_) trace_->Received(bytes);
     if (ResponseDataLength == 0) return kKwpUnexpected;
     if (ResponseBuffer[0] == kNegativeResponse) {

@@ -78,8 +78,8 @@ class ElmLink final : public EcuLink {
   // Judges the lines of one answer; resend is set for a busy answer worth sending again.
   int32_t JudgeAnswer(const Reply& reply, uint8_t serviceId, int& repeatCount, bool& resend,
                       bool initAtRequest);
-  // Takes one frame line (header, message, optionally the checksum) into the buffer.
-  int32_t TakeFrame(const std::vector<uint8_t>& bytes);
+  // Takes one frame line (header, message, the checksum unless !needChecksum) into the buffer.
+  int32_t TakeFrame(const std::vector<uint8_t>& bytes, bool needChecksum);
   // One command line to the adapter and its answer up to the prompt.
   Reply Command(std::string_view text, uint32_t timeoutMs);
   // Reads until the prompt or until the time runs out; the lines go to lines.
