@@ -112,6 +112,16 @@ bool IsVoltage(std::string_view line) {
   return points <= 1 && std::isdigit(static_cast<unsigned char>(line[0]));
 }
 
+// The version of an identity such as "ELM327 v1.5" times ten (15), 0 when it names none.
+int VersionOf(std::string_view identity) {
+  const size_t v = identity.rfind('v');
+  if (v == std::string_view::npos || v + 3 >= identity.size() || identity[v + 2] != '.') return 0;
+  const int major = HexValue(identity[v + 1]);
+  const int minor = HexValue(identity[v + 3]);
+  if (major < 0 || major > 9 || minor < 0 || minor > 9) return 0;
+  return major * 10 + minor;
+}
+
 std::string Format(const char* pattern, const std::string& identity) {
   const std::string who = identity.empty() ? std::string("ELM327") : identity;
   std::string out(pattern);
@@ -487,7 +497,10 @@ int32_t ElmLink::Request(const KwpRequest& request, bool initAtRequest, int32_t 
   // Before the bus is up a request would make the adapter initialise it with whatever header
   // was set last: nothing is sent.
   if (!busOpen_ && !initAtRequest) return kKwpNoResponse;
-  const std::string digits = HexDigits(request.Message.data(), request.Length);
+  std::string digits = HexDigits(request.Message.data(), request.Length);
+  // From version 1.3 on a digit after the request tells the adapter that one answer is all
+  // this ECU sends: it hands it over at once instead of listening on for further ones.
+  if (VersionOf(identity_) >= 13) digits += '1';
   int repeatCount = 0;
   for (;;) {
     const Reply reply = Command(digits, initAtRequest ? InitTimeoutMs : RequestTimeoutMs);

@@ -250,7 +250,7 @@ TEST(ElmLinkTest, ConnectSetsTheAdapterUpForThisEcu) {
   rig.adapter.answers.push_back(FrameText({0xC2}));
   rig.adapter.commands.clear();
   EXPECT_EQ(rig.link.KwpTransaction(KwpRequest{0x82}), kKwpPositive);
-  EXPECT_EQ(rig.adapter.commands, (std::vector<std::string>{"82", "ATPC"}));
+  EXPECT_EQ(rig.adapter.commands, (std::vector<std::string>{"821", "ATPC"}));
   // A closed bus takes no request until the next connect, which resets the adapter warm.
   rig.adapter.commands.clear();
   EXPECT_EQ(rig.link.KwpTransaction(KwpRequest{0x21, 0x01}), kKwpNoResponse);
@@ -289,7 +289,7 @@ TEST(ElmLinkTest, AdaptersThatLackAFeature) {
        {"?"},
        kKwpAdapterUnfit,
        "(ATFI)",
-       "81"},
+       "811"},
       {"no key bytes shown: StartCommunication asked",
        {{"ATKW", "?"}},
        {FrameText({0xC1, 0x6B, 0x8F})},
