@@ -6,10 +6,12 @@
 #include <new>
 
 #include "app/splash.h"
+#include "link/elm_link.h"
 #include "link/frame_trace.h"
 #include "link/kwp.h"
 #include "link/system_port.h"
 #include "sim/virtual_ecu.h"
+#include "sim/virtual_elm.h"
 #include "sim/virtual_line.h"
 #include "ui/diag_window.h"
 #include "ui/frm_cfg.h"
@@ -33,22 +35,42 @@ void AppServices::ShowMessage(QWidget* parent, const QString& text, QMessageBox:
   QtLauncherDialogs::ShowMessage(parent, text, icon);
 }
 
-KwpLink& AppServices::LinkFor(const PortChoice& port) {
+EcuLink& AppServices::LinkFor(const PortChoice& port) {
   if (!link_) {
-    if (port.kind == PortChoice::Kind::Virtual) {
+    const bool virtualEcu =
+        port.kind == PortChoice::Kind::Virtual || port.kind == PortChoice::Kind::VirtualElm;
+    if (virtualEcu) {
       ecu_ = std::make_unique<VirtualEcu>();
       // A demonstration: the engine gets going as soon as the window is on-line.
       ecu_->Engine().SetSchedule(EngineSchedule::kDemo);
-      port_ = std::make_unique<VirtualLine>(*ecu_, clock_);
-    } else {
-      port_ = MakeSystemSerialPort();
     }
-    link_ = std::make_unique<KwpLink>(*port_, clock_);
+    std::string comment;
+    switch (port.kind) {
+      case PortChoice::Kind::Virtual:
+        port_ = std::make_unique<VirtualLine>(*ecu_, clock_);
+        link_ = std::make_unique<KwpLink>(*port_, clock_);
+        comment = "port: the virtual ECU";
+        break;
+      case PortChoice::Kind::VirtualElm:
+        port_ = std::make_unique<VirtualElmPort>(*ecu_, clock_);
+        link_ = std::make_unique<ElmLink>(*port_, clock_);
+        comment = "port: the virtual ECU behind a virtual ELM327";
+        break;
+      case PortChoice::Kind::Elm:
+        port_ = MakeElmPort(port.elm);
+        link_ = std::make_unique<ElmLink>(*port_, clock_, port.elm.baudRate);
+        comment = "port: " + ElmCaption(port.elm);
+        break;
+      case PortChoice::Kind::Device:
+      case PortChoice::Kind::Number:
+        port_ = MakeSystemSerialPort();
+        link_ = std::make_unique<KwpLink>(*port_, clock_);
+        comment = port.kind == PortChoice::Kind::Device ? "port: " + port.device.toStdString()
+                                                        : "port: COM" + std::to_string(port.number);
+        break;
+    }
     if (trace_) {
-      trace_->Comment(port.kind == PortChoice::Kind::Virtual ? std::string("port: the virtual ECU")
-                      : port.kind == PortChoice::Kind::Device
-                          ? "port: " + port.device.toStdString()
-                          : "port: COM" + std::to_string(port.number));
+      trace_->Comment(comment);
       link_->SetTrace(trace_.get());
     }
   }
@@ -77,6 +99,8 @@ void AppServices::RunDiagnostics(QWidget* launcher, const PortChoice& port, int,
   config.poll = ReadPollSettings(iniPath_);
   config.comPort = port.number;
   if (port.kind == PortChoice::Kind::Device) config.comDevice = port.device.toStdString();
+  if (port.kind == PortChoice::Kind::Elm && port.elm.kind != ElmTarget::Kind::ComNumber)
+    config.comDevice = port.elm.device;
   config.autoConnect = autoConnect && openFile.isEmpty();
   config.openFileName = openFile;
   config.launcher = launcher;

@@ -13,7 +13,7 @@
 namespace kvd {
 
 class FrameTrace;
-class KwpLink;
+class EcuLink;
 class SerialPort;
 class VirtualEcu;
 class TFormDiagJ5E2;
@@ -46,7 +46,7 @@ class AppServices : public LauncherServices {
 
  private:
   // Creates the port of the chosen kind the first time; the program keeps it for its life.
-  KwpLink& LinkFor(const PortChoice& port);
+  EcuLink& LinkFor(const PortChoice& port);
 
   std::unique_ptr<UserSettings> settings_;
   QString iniPath_;
@@ -55,7 +55,7 @@ class AppServices : public LauncherServices {
   std::unique_ptr<VirtualEcu> ecu_;
   std::unique_ptr<FrameTrace> trace_;  // outlives the link that writes to it
   std::unique_ptr<SerialPort> port_;
-  std::unique_ptr<KwpLink> link_;
+  std::unique_ptr<EcuLink> link_;
   TFormDiagJ5E2* window_ = nullptr;
 };
 

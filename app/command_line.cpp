@@ -19,23 +19,34 @@ QString ProgramVersionText() {
 
 ProgramCommandLine::ProgramCommandLine()
     : demo_(QStringLiteral("demo"),
-            QStringLiteral("Run on the built-in virtual ECU and start at once.")),
+            QStringLiteral("Run on the built-in virtual ECU and start at once; \"--demo "
+                           "elm327\" puts a virtual ELM327 adapter in front of it.")),
       port_(QStringLiteral("port"),
-            QStringLiteral("COM port number or device path; skips the prompt."),
-            QStringLiteral("N|PATH")),
+            QStringLiteral("COM port number or device path; an ELM327 adapter as elm:N, "
+                           "elm:PATH[@BAUD] (38400 by default) or elm:tcp:HOST:PORT; skips "
+                           "the prompt."),
+            QStringLiteral("N|PATH|elm:...")),
       trace_(QStringLiteral("trace"),
              QStringLiteral("Write every frame of the K-line, breaks, time-outs and result codes "
                             "to FILE, one line each, as they happen."),
              QStringLiteral("FILE")) {
   parser_.setApplicationDescription(QStringLiteral(
       "K-line diagnostics of J5E2 engine ECUs: live data as seven graph panes, recordings,\n"
-      "trouble codes, identification and actuator tests over a KKL adapter.\n"
+      "trouble codes, identification and actuator tests over a KKL or ELM327 adapter.\n"
       "Without options the launcher asks for the COM port at start."));
   parser_.addHelpOption();
   parser_.addVersionOption();
   parser_.addOption(demo_);
   parser_.addOption(port_);
   parser_.addOption(trace_);
+  parser_.addPositionalArgument(QStringLiteral("adapter"),
+                                QStringLiteral("With --demo: elm327 for a virtual ELM327."),
+                                QStringLiteral("[elm327]"));
+}
+
+bool ProgramCommandLine::DemoElm() const {
+  return Demo() &&
+         parser_.positionalArguments().contains(QStringLiteral("elm327"), Qt::CaseInsensitive);
 }
 
 std::optional<InfoAnswer> AnswerInfoRequest(const QStringList& args) {

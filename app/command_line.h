@@ -21,6 +21,8 @@ class ProgramCommandLine {
 
   QCommandLineParser& Parser() { return parser_; }
   bool Demo() const { return parser_.isSet(demo_); }
+  // --demo elm327: the virtual ECU behind a virtual ELM327 adapter.
+  bool DemoElm() const;
   bool HasPort() const { return parser_.isSet(port_); }
   QString Port() const { return parser_.value(port_); }
   // --trace FILE: the frame trace of the K-line.

@@ -3,7 +3,9 @@
 //
 //   kvd-diag                 asks for the port at start
 //   kvd-diag --port N|PATH   uses COM port N (Linux: /dev/ttyS(N-1)) or the device PATH
+//   kvd-diag --port elm:...  an ELM327 adapter: elm:N, elm:PATH[@BAUD], elm:tcp:HOST:PORT
 //   kvd-diag --demo          the built-in virtual ECU; family 1 chosen and diagnostics started
+//   kvd-diag --demo elm327   the same behind a virtual ELM327 adapter
 //   kvd-diag --help | --version   answered without a display
 #include <QApplication>
 #include <QCommandLineParser>
@@ -36,7 +38,8 @@ int main(int argc, char** argv) {
 
   kvd::LauncherOptions options;
   if (commandLine.Demo()) {
-    options.port = kvd::PortChoice::VirtualEcu();
+    options.port =
+        commandLine.DemoElm() ? kvd::PortChoice::VirtualElm327() : kvd::PortChoice::VirtualEcu();
   } else if (commandLine.HasPort()) {
     options.port = kvd::ParsePortAnswer(commandLine.Port());
   }

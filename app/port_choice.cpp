@@ -9,8 +9,21 @@ QString VirtualEcuChoiceText() {
   return QStringLiteral("Виртуальный ЭБУ (демонстрация)");
 }
 
+QString VirtualElmChoiceText() {
+  return QStringLiteral("Виртуальный ЭБУ через ELM327 (демонстрация)");
+}
+
 PortChoice ParsePortAnswer(const QString& answer) {
   const QString text = answer.trimmed();
+  if (text == VirtualElmChoiceText()) return PortChoice::VirtualElm327();
+  if (IsElmPortText(text.toStdString())) {
+    if (const std::optional<ElmTarget> target = ParseElmPortText(text.toStdString()))
+      return PortChoice::Elm327(*target);
+    ElmTarget unknown;
+    unknown.kind = ElmTarget::Kind::Device;
+    unknown.device = text.toStdString();
+    return PortChoice::Elm327(unknown);
+  }
   if (text == VirtualEcuChoiceText() ||
       text.compare(QStringLiteral("virtual"), Qt::CaseInsensitive) == 0 ||
       text.compare(QStringLiteral("demo"), Qt::CaseInsensitive) == 0)
@@ -44,6 +57,10 @@ QString PortCaption(const PortChoice& choice) {
       return choice.device;
     case PortChoice::Kind::Virtual:
       return QStringLiteral("Виртуальный ЭБУ");
+    case PortChoice::Kind::Elm:
+      return QString::fromStdString(ElmCaption(choice.elm));
+    case PortChoice::Kind::VirtualElm:
+      return QStringLiteral("Виртуальный ЭБУ, ELM327");
   }
   return {};
 }
@@ -56,8 +73,11 @@ QStringList PortPromptEntries() {
   const QStringList usb = dev.entryList({QStringLiteral("ttyUSB*"), QStringLiteral("ttyACM*")},
                                         QDir::System, QDir::Name);
   for (const QString& name : usb) entries << dev.filePath(name);
+  const QStringList bluetooth =
+      dev.entryList({QStringLiteral("rfcomm*")}, QDir::System, QDir::Name);
+  for (const QString& name : bluetooth) entries << QStringLiteral("elm:") + dev.filePath(name);
 #endif
-  entries << VirtualEcuChoiceText();
+  entries << VirtualEcuChoiceText() << VirtualElmChoiceText();
   return entries;
 }
 

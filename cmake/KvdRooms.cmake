@@ -26,6 +26,10 @@ function(kvd_core_room room)
     find_package(Threads REQUIRED)
     target_link_libraries(kvd_${room} PUBLIC Threads::Threads)
   endif()
+  # The TCP port of a Wi-Fi adapter.
+  if(room STREQUAL "link" AND WIN32)
+    target_link_libraries(kvd_${room} PUBLIC ws2_32)
+  endif()
 endfunction()
 
 # A room of the Qt shell. Links the whole core and Qt Widgets.

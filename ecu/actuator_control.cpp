@@ -138,7 +138,7 @@ void ActuatorControl::tbCtrlChange(CtrlSender sender) {
     return;
   }
   const ActuatorItem& item = kActuatorItems[static_cast<size_t>(index)];
-  KwpLink& link = session_.Link();
+  EcuLink& link = session_.Link();
   const int32_t result =
       item.SetValue ? link.IoShortTermAdjustment(item.LocalId, TrackValueByte(bar_.TrackPosition()))
                     : link.IoExecuteControlOption(item.LocalId, sender == CtrlSender::On ? 1 : 0);

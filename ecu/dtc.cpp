@@ -8,7 +8,7 @@
 #include "data/parameters.h"
 #include "ecu/ecu_ui.h"
 #include "ecu/poll_hold.h"
-#include "link/kwp.h"
+#include "link/ecu_link.h"
 #include "session/diag_session.h"
 #include "session/response_codes.h"
 
@@ -71,7 +71,7 @@ std::vector<DtcGridRow> DtcGridRows(const DtcList& list, DtcLanguage language) {
 namespace {
 
 // The message of a request that failed after its retries.
-std::string FailureMessage(int32_t result, const KwpLink& link, const char* service) {
+std::string FailureMessage(int32_t result, const EcuLink& link, const char* service) {
   if (result < 0) return LinkLostMessage(service);
   if (result == kKwpNegative || result == kKwpTooManyBusy)
     return ResponseCodeText(link.ResponseBuffer[2]);
@@ -82,7 +82,7 @@ std::string FailureMessage(int32_t result, const KwpLink& link, const char* serv
 
 int32_t ReadTroubleCodesOnce(DiagSession& session, EcuUi& ui, bool clearFirst, DtcList& list) {
   PollHold hold(session, ui, /*busyCursor=*/false);
-  KwpLink& link = session.Link();
+  EcuLink& link = session.Link();
   if (clearFirst) {
     std::string message;
     const int32_t result = SendClearDiagnosticInformation(link, message);

@@ -61,7 +61,7 @@ std::string JoinLines(std::string text, const std::vector<std::string>& lines) {
 int32_t ReadOne(DiagSession& session, EcuUi& ui, const KwpRequest& request,
                 std::vector<uint8_t>& answer) {
   answer.clear();
-  KwpLink& link = session.Link();
+  EcuLink& link = session.Link();
   PollHold hold(session, ui, false);
   const int32_t result = link.KwpRetry(request);
   if (result == kKwpPositive) {
@@ -130,7 +130,7 @@ int32_t ShowImmoStatus(DiagSession& session, EcuUi& ui) {
 
 int32_t ResetEcu(DiagSession& session, EcuUi& ui, bool reconnect) {
   if (!ui.Confirm(kResetQuestion)) return kResetNotConfirmed;
-  KwpLink& link = session.Link();
+  EcuLink& link = session.Link();
   int32_t result = kKwpNoResponse;
   {
     PollHold hold(session, ui, false);

@@ -3,9 +3,11 @@
 #include "ecu/identification.h"
 
 #include <algorithm>
+#include <array>
+#include <string>
 
 #include "ecu/poll_hold.h"
-#include "link/kwp.h"
+#include "link/ecu_link.h"
 #include "session/diag_session.h"
 #include "session/response_codes.h"
 
@@ -55,9 +57,15 @@ std::string IdentWriteFailedMessage() {
          "\n\nПопробуйте остановить двигатель и повторите попытку.";
 }
 
+std::string IdentTooLongMessage(size_t maxRequest) {
+  return "Адаптер передаёт ЭБУ запросы не длиннее " + std::to_string(maxRequest) +
+         " байт, а запись идентификации длиннее. Ничего не записано.\n\n"
+         "Записать идентификацию можно через KKL-адаптер.";
+}
+
 int32_t ReadIdentification(DiagSession& session, EcuUi& ui, IdentValues& values) {
   values = {};
-  KwpLink& link = session.Link();
+  EcuLink& link = session.Link();
   PollHold hold(session, ui);
   for (size_t i = 0; i < kIdentRecordCount; ++i) {
     const IdentRecordInfo& r = IdentRecordTable()[i];
@@ -73,19 +81,28 @@ int32_t ReadIdentification(DiagSession& session, EcuUi& ui, IdentValues& values)
 }
 
 int32_t WriteIdentification(DiagSession& session, EcuUi& ui, const IdentValues& texts) {
-  KwpLink& link = session.Link();
-  PollHold hold(session, ui);
+  EcuLink& link = session.Link();
+  std::array<KwpRequest, kIdentRecordCount> requests{};
   for (size_t i = 0; i < kIdentRecordCount; ++i) {
     const IdentRecordInfo& r = IdentRecordTable()[i];
     if (!r.Writable) continue;
     const std::string& text = texts[i];
-    KwpRequest request;
+    KwpRequest& request = requests[i];
     request.Message[0] = kWriteDataByLocalIdentifier;
     request.Message[1] = r.Id;
     const size_t n = std::min(text.size(), kIdentMaxWriteText);
     std::copy_n(text.begin(), n, request.Message.begin() + 2);
     request.Length = static_cast<uint8_t>(n + 2);
-    const int32_t result = link.KwpRetry(request);
+    // All or nothing: a record the adapter cannot carry stops the write before the first one.
+    if (request.Length > link.MaxRequestLength()) {
+      ui.ShowMessage(IdentTooLongMessage(link.MaxRequestLength()));
+      return kKwpTooLong;
+    }
+  }
+  PollHold hold(session, ui);
+  for (size_t i = 0; i < kIdentRecordCount; ++i) {
+    if (!IdentRecordTable()[i].Writable) continue;
+    const int32_t result = link.KwpRetry(requests[i]);
     if (result != kKwpPositive) {
       hold.Release();
       ui.ShowMessage(IdentWriteFailedMessage());

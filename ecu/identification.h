@@ -68,6 +68,8 @@ IdentValues PadIdentValues(const IdentValues& texts, const IdentValues& asRead);
 // The five writes in table order (records 1, 2, 3, 4, 9), each text cut to the room of a
 // request, with the poll cycle held and the hourglass cursor. On a failure shows the write
 // message with the advice to stop the engine, stops and returns the link's result.
+// A write the adapter cannot carry (kKwpTooLong) is refused before any record is written, with
+// IdentTooLongMessage.
 int32_t WriteIdentification(DiagSession& session, EcuUi& ui, const IdentValues& texts);
 
 // The whole command of the menu: read, show, and write after "Сохранить".
@@ -75,5 +77,8 @@ int32_t RunIdentification(DiagSession& session, EcuUi& ui, IdentEditor& editor);
 
 // The write message: "Связь прервана: WriteDataByLocalIdentifier" and the advice.
 std::string IdentWriteFailedMessage();
+// Why nothing was written: the adapter sends at most maxRequest message bytes, a record's write
+// needs more, and a KKL cable can write it.
+std::string IdentTooLongMessage(size_t maxRequest);
 
 }  // namespace kvd

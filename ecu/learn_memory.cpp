@@ -75,7 +75,7 @@ bool LearnBlockOfAnswer(std::span<const uint8_t> answer,
 }
 
 int32_t ReadLearnBank(DiagSession& session, int32_t bank, LearnTable& table) {
-  KwpLink& link = session.Link();
+  EcuLink& link = session.Link();
   const uint16_t base = LearnBankBase(bank);
   LearnTable read{};
   session.PollEnabled = false;

@@ -8,13 +8,13 @@
 #include <span>
 
 #include "ecu/ecu_ui.h"
-#include "link/kwp.h"
+#include "link/ecu_link.h"
 #include "session/diag_session.h"
 
 namespace kvd {
 
 // The message bytes of the last answer (service byte first), never beyond the buffer.
-inline std::span<const uint8_t> LastAnswer(const KwpLink& link) {
+inline std::span<const uint8_t> LastAnswer(const EcuLink& link) {
   const auto n = std::clamp<int32_t>(link.ResponseDataLength, 0,
                                      static_cast<int32_t>(link.ResponseBuffer.size()));
   return std::span<const uint8_t>(link.ResponseBuffer).first(static_cast<size_t>(n));

@@ -61,10 +61,14 @@ class StreamPort final : public SerialPort {
     echo_.clear();
     return true;
   }
+  // An ELM327's side instead of the line: no echo, and ReadBytes hands over the stream as the
+  // adapter's text, each read ending after a prompt ('>') as the adapter then falls silent.
+  bool adapterText = false;
+
   int32_t WriteBytes(uint32_t count, const uint8_t* bytes) override {
     if (count == 0 || bytes == nullptr) return -1;
     ++writes_;
-    echo_.insert(echo_.end(), bytes, bytes + count);
+    if (!adapterText) echo_.insert(echo_.end(), bytes, bytes + count);
     return 0;
   }
   int32_t ReadByte() override {
@@ -79,7 +83,16 @@ class StreamPort final : public SerialPort {
   }
   // Used by the wake-up and the drains: the line stays quiet, the stream is kept for the
   // reads of the answer.
-  int32_t ReadBytes(uint32_t count, uint8_t*) override {
+  int32_t ReadBytes(uint32_t count, uint8_t* buffer) override {
+    if (adapterText && pos_ < stream_.size() && buffer != nullptr) {
+      uint32_t n = 0;
+      while (n < count && pos_ < stream_.size()) {
+        buffer[n] = stream_[pos_++];
+        if (buffer[n++] == '>') break;
+      }
+      clock_.AdvanceMs(1);
+      return static_cast<int32_t>(n);
+    }
     TimeOut(count);
     return -1;
   }

@@ -1,11 +1,14 @@
-// Fuzz target: the frame transaction fed ECU answer bytes, the echo served.
-// Input: request choice, option bits, then the bytes that come back from the ECU.
+// Fuzz target: the frame transaction fed ECU answer bytes, the echo served; or, through an
+// ELM327, the adapter's text in place of the line's bytes.
+// Input: request choice (bit 7: through an ELM327, which is first set up with a
+// StartCommunication), option bits, then the bytes that come back from the ECU or the adapter.
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <array>
 #include <cstdint>
 #include <vector>
 
 #include "fuzz_port.h"
+#include "link/elm_link.h"
 #include "link/kwp.h"
 
 namespace {
@@ -42,7 +45,9 @@ const std::array<std::vector<uint8_t>, 17>& Requests() {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   kvd::fuzz::InputReader in({data, size});
   const auto& requests = Requests();
-  const KwpRequest request(requests[in.Byte() % requests.size()]);
+  const uint8_t choice = in.Byte();
+  const bool elm = (choice & 0x80) != 0;
+  const KwpRequest request(requests[(choice & 0x7F) % requests.size()]);
   const uint8_t options = in.Byte();
   const int32_t headerMode = options & 0x07;  // 5..7 are refused
   const bool retry = (options & 0x08) != 0;
@@ -50,8 +55,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   kvd::VirtualClock clock;
   kvd::fuzz::StreamPort port(clock, in.Rest());
-  kvd::KwpLink link(port, clock);
+  port.adapterText = elm;
+  kvd::KwpLink kkl(port, clock);
+  kvd::ElmLink adapter(port, clock);
+  kvd::EcuLink& link = elm ? static_cast<kvd::EcuLink&>(adapter) : kkl;
   link.TargetAddress = 0x10;
+  if (elm) {
+    const int32_t started = link.KwpTransaction(KwpRequest{0x81});
+    KVD_FUZZ_CHECK(started >= -10 && started <= 4 && started != -4);
+    KVD_FUZZ_CHECK((started == kvd::kKwpAdapterUnfit) == !adapter.Refusal().empty());
+  }
 
   int32_t result;
   if (ioWrapper)
@@ -61,9 +74,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   else
     result = link.KwpTransaction(request, headerMode, options >> 5);
 
-  KVD_FUZZ_CHECK(result >= -7 && result <= 4 && result != -4);
+  // Through an ELM327 also kKwpTooLong (a request of more than 8 bytes) and kKwpAdapterUnfit.
+  KVD_FUZZ_CHECK(result >= (elm ? -10 : -7) && result <= 4 && result != -4);
   KVD_FUZZ_CHECK(link.ResponseDataLength >= 0 && link.ResponseDataLength <= 255);
-  KVD_FUZZ_CHECK(link.RequestFrameLength <= link.RequestFrame.size());
+  KVD_FUZZ_CHECK(kkl.RequestFrameLength <= kkl.RequestFrame.size());
+  if (elm && request.Length > kvd::kElmMaxRequestLength && request.ServiceId() != 0x81)
+    KVD_FUZZ_CHECK(result == kvd::kKwpTooLong);
   if (result == kvd::kKwpPositive) {
     const uint8_t sid = ioWrapper ? 0x30 : request.ServiceId();
     KVD_FUZZ_CHECK(link.ResponseBuffer[0] == (sid ^ 0x40));

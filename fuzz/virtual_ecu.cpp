@@ -7,7 +7,9 @@
 //   01tttttt    a quiet line for t x 20 ms
 //   10tttttt    the line held low for t ms
 //   110nnnnn    the ECU's transmissions are taken; n = 1 reopens the line, n = 2 waits 1.5 s
-//   111nnnnn .. the next n bytes as a request message handed to the ECU directly
+//   111nnnnn .. the next n bytes as a request message handed to the ECU directly (n > 0)
+//   11100000 .. the rest is host text for a virtual ELM327 adapter in front of the ECU: each
+//               byte a character the host writes, except FF t, a pause of t x 20 ms
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <algorithm>
 #include <cstdint>
@@ -15,6 +17,44 @@
 
 #include "fuzz_port.h"
 #include "sim/virtual_ecu.h"
+#include "sim/virtual_elm.h"
+
+namespace {
+
+// The adapter's side: host text and pauses; what comes back (the echo of any byte, and the
+// adapter's text) comes in time order, and every piece of work ends.
+void HostText(kvd::fuzz::InputReader& in, kvd::VirtualEcu& ecu, uint64_t now) {
+  kvd::ElmOptions options;
+  options.resetMs = 20;
+  kvd::VirtualElm327 elm(ecu, options);
+  elm.PowerOn(now);
+  uint64_t lastOut = 0;
+  const auto run = [&](uint64_t until) {
+    elm.Advance(until);
+    for (const kvd::VirtualElm327::TimedByte& b : elm.TakeOutput(until)) {
+      KVD_FUZZ_CHECK(b.atUs >= lastOut && b.atUs <= until);
+      lastOut = b.atUs;
+    }
+  };
+  uint64_t budgetUs = 30'000'000;
+  while (!in.Empty()) {
+    uint8_t c = in.Byte();
+    if (c == 0xFF) {
+      const uint64_t us = std::min<uint64_t>(uint64_t{in.Byte()} * 20'000, budgetUs);
+      budgetUs -= us;
+      now += us;
+      run(now);
+      continue;
+    }
+    now = elm.HostWrite(&c, 1, now);
+    run(now);
+  }
+  // Whatever was asked finishes within the longest K-line wait there is.
+  run(now + 12'000'000);
+  KVD_FUZZ_CHECK(!elm.Busy());
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   kvd::fuzz::InputReader in({data, size});
@@ -71,6 +111,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
           if ((op & 0x1F) == 1) ecu.LineOpened(now);
           if ((op & 0x1F) == 2) pause(1'500'000);
           take();
+        } else if ((op & 0x1F) == 0) {
+          take();
+          HostText(in, ecu, now);
+          return 0;
         } else {
           message.clear();
           for (int n = op & 0x1F; n > 0 && !in.Empty(); --n) message.push_back(in.Byte());

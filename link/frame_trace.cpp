@@ -151,6 +151,14 @@ void FrameTrace::Result(uint8_t serviceId, int32_t code) {
   Emit("RESULT", details);
 }
 
+void FrameTrace::AdapterSent(std::string_view text) {
+  Emit("ELM-TX", text);
+}
+
+void FrameTrace::AdapterReceived(std::string_view text) {
+  Emit("ELM-RX", text);
+}
+
 void FrameTrace::Comment(std::string_view text) {
   // A comment stays one line whatever it was given.
   std::string clean(text);

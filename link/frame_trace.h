@@ -31,6 +31,16 @@ namespace kvd {
 // thrown away during the wake-up or the drain after it), BREAK on/off (the fast-init pulse),
 // TIMEOUT echo|response|header|body (a byte did not come in time), RESULT (the transaction's
 // result code and the service it was for). Every line goes to the sink whole, at once.
+//
+// Through an ELM327 the adapter's text exchange is traced instead of the line's bytes:
+//
+//     1402 ELM-TX 2101
+//     1466 ELM-RX A4F11061010E...
+//     1466 RX A4 F1 10 61 01 0E ...
+//     1467 RESULT 0 service 21
+//
+// ELM-TX (a command line sent, without its CR), ELM-RX (a line of the adapter's answer, the
+// echo included), RX (the frame the link took from it), TIMEOUT adapter prompt.
 class FrameTrace {
  public:
   // Receives one complete line, ending in '\n'.
@@ -54,6 +64,9 @@ class FrameTrace {
   void Noise(std::span<const uint8_t> bytes);
   void Timeout(std::string_view what);
   void Result(uint8_t serviceId, int32_t code);
+  // A command line sent to an ELM327, and a line of its answer.
+  void AdapterSent(std::string_view text);
+  void AdapterReceived(std::string_view text);
   // A free comment line ("# text").
   void Comment(std::string_view text);
 

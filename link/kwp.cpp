@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // KWP2000 frames on the K-line: building, sending with echo read-back, receiving and judging
-// the answer, the fast-init wake-up, and the retrying wrappers.
+// the answer, and the fast-init wake-up.
 #include "link/kwp.h"
 
 #include <algorithm>
@@ -34,10 +34,6 @@ constexpr uint32_t kWakeHighMs = 25;
 static_assert(kWakeHighMs == kWakeLowMs);
 constexpr uint32_t kDrainMs = 1;
 constexpr uint32_t kTimingReadCount = 256;
-
-constexpr int32_t kRetryAttempts = 5;
-constexpr int32_t kRetryLastDelayMs = 150;
-constexpr int32_t kIoDelayMs = 50;
 
 uint8_t ByteSum(const uint8_t* bytes, size_t count) {
   uint32_t sum = 0;
@@ -101,6 +97,11 @@ size_t KwpLink::BuildFrame(const KwpRequest& request, int32_t headerMode, uint8_
   pos += n;
   out[pos] = ByteSum(out, pos);
   return pos + 1;
+}
+
+void KwpLink::SetSessionLine() {
+  port_.SetReadTimeouts(kSessionInterval, kSessionMultiplier, kSessionConstant);
+  port_.SetLineParameters(10400, 8, 0, 1);
 }
 
 int32_t KwpLink::KwpTransaction(const KwpRequest& request, int32_t headerMode, int32_t delayMs) {
@@ -301,43 +302,6 @@ int32_t KwpLink::Transact(const KwpRequest& requestIn, int32_t headerMode, int32
                                                                          : kKwpUnexpected;
     }
   }
-}
-
-// Up to five transactions with earlyDelayMs before attempts 1..4 and 150 ms before the fifth,
-// stopping at the first positive answer; the last result counts.
-static int32_t RepeatTransaction(KwpLink& link, const KwpRequest& request, int32_t earlyDelayMs) {
-  int32_t result = kKwpNoResponse;
-  for (int32_t attempt = 1; attempt <= kRetryAttempts; ++attempt) {
-    result = link.KwpTransaction(request, 0,
-                                 attempt < kRetryAttempts ? earlyDelayMs : kRetryLastDelayMs);
-    // A cancelled wait is the caller's decision, not a failure worth repeating.
-    if (result == kKwpPositive || result == kKwpCancelled) break;
-  }
-  return result;
-}
-
-int32_t KwpLink::KwpRetry(const KwpRequest& request) {
-  return RepeatTransaction(*this, request, 0);
-}
-
-int32_t KwpLink::IoControl(std::initializer_list<uint8_t> message) {
-  return RepeatTransaction(*this, KwpRequest(message), kIoDelayMs);
-}
-
-int32_t KwpLink::IoReportCurrentState(uint8_t id) {
-  return IoControl({0x30, id, 0x01});
-}
-
-int32_t KwpLink::IoReturnControlToEcu(uint8_t id) {
-  return IoControl({0x30, id, 0x00});
-}
-
-int32_t KwpLink::IoShortTermAdjustment(uint8_t id, uint8_t value) {
-  return IoControl({0x30, id, 0x07, value});
-}
-
-int32_t KwpLink::IoExecuteControlOption(uint8_t id, uint8_t value) {
-  return IoControl({0x30, id, 0x06, value});
 }
 
 }  // namespace kvd

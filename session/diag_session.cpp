@@ -14,8 +14,7 @@ namespace kvd {
 
 namespace {
 
-// Line settings and read time-outs of the whole session.
-constexpr uint32_t kBaudRate = 10400;
+// Read time-outs of the whole session.
 constexpr uint32_t kTimeoutMultiplier = 5;
 constexpr uint32_t kTimeoutConstant = 100;
 
@@ -27,12 +26,6 @@ constexpr uint32_t kStepPauseMs = 200;
 // time-outs (5 x 256 + 100 ms), in slices of this length.
 constexpr uint32_t kQuietReadMs = kTimeoutMultiplier * 256 + kTimeoutConstant;
 constexpr uint32_t kQuietSliceMs = 200;
-
-// The read time-outs and line settings of the session: 10400 baud, 8N1.
-void SetSessionLine(SerialPort& port) {
-  port.SetReadTimeouts(0, kTimeoutMultiplier, kTimeoutConstant);
-  port.SetLineParameters(kBaudRate, 8, 0, 1);
-}
 
 // Clears the flag when the scope ends, also when a hook throws.
 class ScopedFlag {
@@ -72,7 +65,7 @@ AdcTexts AdcChannelTexts(std::span<const uint8_t> answer, char separator) {
   return texts;
 }
 
-DiagSession::DiagSession(KwpLink& link, HistoryStore& history, Clock& clock, SessionUi& ui)
+DiagSession::DiagSession(EcuLink& link, HistoryStore& history, Clock& clock, SessionUi& ui)
     : link_(link), history_(history), clock_(clock), ui_(ui) {}
 
 void DiagSession::ShowLinkState(LinkState state) {
@@ -110,7 +103,7 @@ bool DiagSession::Connect() {
       return false;
     }
   }
-  SetSessionLine(port);
+  link_.SetSessionLine();
 
   ui_.ShowConnectBox(kConnectBoxText);
   // Every wait of the attempts gives the window its turn, so that it repaints and Cancel ends
@@ -139,6 +132,13 @@ bool DiagSession::Connect() {
       return true;
     }
     if (ui_.ConnectBoxCancelled()) break;
+    // An adapter that cannot serve this ECU will not learn it in the next attempts.
+    if (const std::string refusal = link_.Refusal(); !refusal.empty()) {
+      ui_.CloseConnectBox();
+      ShowLinkState(LinkState::Offline);
+      ui_.ShowMessage(refusal);
+      return false;
+    }
     clock_.Sleep(kAttemptPauseMs);
   }
   ui_.CloseConnectBox();
@@ -228,7 +228,7 @@ bool DiagSession::ReadQuietLine(std::array<uint8_t, 256>& buffer) {
 void DiagSession::StopSession() {
   if (!Connected) return;
   link_.KwpTransaction(KwpRequest{0x20}, 0, 250);
-  SetSessionLine(link_.Port());
+  link_.SetSessionLine();
   link_.KwpTransaction(KwpRequest{0x82}, 0, 250);
   Connected = false;
 }
@@ -355,7 +355,7 @@ void DiagSession::PollStep() {
   }
 }
 
-int32_t SendClearDiagnosticInformation(KwpLink& link, std::string& message) {
+int32_t SendClearDiagnosticInformation(EcuLink& link, std::string& message) {
   int32_t result = kKwpNoResponse;
   for (int32_t attempt = 0; attempt < 5; ++attempt) {
     result = link.KwpTransaction(KwpRequest{0x14, 0x00, 0x00}, 0, 150);

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "link/clock.h"
-#include "link/kwp.h"
+#include "link/ecu_link.h"
 #include "session/session_ui.h"
 
 namespace kvd {
@@ -40,14 +40,14 @@ AdcTexts AdcChannelTexts(std::span<const uint8_t> answer, char separator);
 // 150 ms before each, stopping at the first positive answer. Returns the last result; when it
 // is not 0, message gets the text to show: the refusal's response code, or "Ошибка KWP -
 // ClearDiagnosticInformation" when there is no response code to explain.
-int32_t SendClearDiagnosticInformation(KwpLink& link, std::string& message);
+int32_t SendClearDiagnosticInformation(EcuLink& link, std::string& message);
 
 // The session state of the diagnostic window and its operations. It does not own the
 // link, the history, the clock or the window; whoever creates it keeps them alive.
 // Single-threaded: everything runs on the user-interface thread.
 class DiagSession {
  public:
-  DiagSession(KwpLink& link, HistoryStore& history, Clock& clock, SessionUi& ui);
+  DiagSession(EcuLink& link, HistoryStore& history, Clock& clock, SessionUi& ui);
 
   // --- state (the names the program uses throughout) ---
   uint16_t ComPort = 1;     // COM port number opened when ComDevice is empty
@@ -90,7 +90,7 @@ class DiagSession {
   void PollStep();
 
   // The link the session speaks over; the ECU commands use it between ticks.
-  KwpLink& Link() { return link_; }
+  EcuLink& Link() { return link_; }
   Clock& SessionClock() { return clock_; }
 
   // How often, at the least, the window gets its turn while a connect waits on the line.
@@ -122,7 +122,7 @@ class DiagSession {
   // cancelled.
   bool ReadQuietLine(std::array<uint8_t, 256>& buffer);
 
-  KwpLink& link_;
+  EcuLink& link_;
   HistoryStore& history_;
   Clock& clock_;
   SessionUi& ui_;

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "sim/ecu_sim_options.h"
 
+#include <algorithm>
 #include <charconv>
 #include <string_view>
 #include <utility>
@@ -93,6 +94,20 @@ std::string EcuSimUsage() {
          "  -v, --verbose          log every frame to standard error\n"
          "  -h, --help             show this text\n"
          "  --version              show the program's version\n"
+         "\n"
+         "ELM327 adapter:\n"
+         "  --adapter elm327       serve a virtual ELM327 adapter in front of the ECU: AT\n"
+         "                         commands and hex text at 38400 baud on the pseudo-terminal\n"
+         "  --tcp PORT             ... on 127.0.0.1:PORT instead, as a Wi-Fi adapter (0: a free\n"
+         "                         port); the first line of output is then 127.0.0.1:PORT\n"
+         "  --elm-id TEXT          identity printed by ATZ and ATI (default \"ELM327 v1.5\");\n"
+         "                         before v1.4 there is no ATFI, before v1.2 no ATKW0\n"
+         "  --elm-no-al            a clone that answers ? to ATAL\n"
+         "  --elm-no-fi            a clone that answers ? to ATFI\n"
+         "  --elm-no-sp5           a clone that answers ? to ATSP5\n"
+         "  --elm-dots             a clone that prints BUS INIT: ...OK for a fast init\n"
+         "  --elm-delay MS         every answer comes this much later, 0..5000 (Bluetooth)\n"
+         "  --elm-baud N           the adapter's serial rate, 1200..2000000 (default 38400)\n"
          "\n"
          "Faults:\n"
          "  --unplugged            no echo and no answer at all\n"
@@ -244,10 +259,62 @@ bool ParseEcuSimOptions(const std::vector<std::string>& args, EcuSimOptions& out
       } else {
         out.settings.immoStatus = static_cast<uint8_t>(n);
       }
+    } else if (a == "--adapter") {
+      std::string text;
+      if (!value(text)) return false;
+      if (text != "elm327") {
+        error = "option --adapter: '" + text + "' is not elm327";
+        return false;
+      }
+      out.elm327 = true;
+    } else if (a == "--tcp") {
+      if (!number(65535, n)) return false;
+      out.tcpPort = static_cast<int32_t>(n);
+    } else if (a == "--elm-id") {
+      std::string text;
+      if (!value(text)) return false;
+      const bool printable = std::all_of(text.begin(), text.end(), [](char c) {
+        return static_cast<unsigned char>(c) >= 0x20 && static_cast<unsigned char>(c) < 0x7F;
+      });
+      if (text.empty() || text.size() > 40 || !printable) {
+        error = "option --elm-id: 1 to 40 printable ASCII characters";
+        return false;
+      }
+      out.elm.faults.identity = text;
+    } else if (a == "--elm-no-al") {
+      out.elm.faults.refuseAllowLong = true;
+    } else if (a == "--elm-no-fi") {
+      out.elm.faults.refuseFastInit = true;
+    } else if (a == "--elm-no-sp5") {
+      out.elm.faults.refuseProtocol5 = true;
+    } else if (a == "--elm-dots") {
+      out.elm.faults.initDots = true;
+    } else if (a == "--elm-delay") {
+      if (!number(5000, n)) return false;
+      out.elm.faults.answerDelayMs = static_cast<uint32_t>(n);
+    } else if (a == "--elm-baud") {
+      if (!number(2'000'000, n)) return false;
+      if (n < 1200) {
+        error = "option --elm-baud: at least 1200";
+        return false;
+      }
+      out.elm.hostBaud = static_cast<uint32_t>(n);
     } else {
       error = "unknown option '" + a + "' (see --help)";
       return false;
     }
+  }
+  const bool elmOnly = out.tcpPort >= 0 || out.elm.hostBaud != kElmDefaultBaud ||
+                       out.elm.faults.answerDelayMs != 0 || out.elm.faults.refuseAllowLong ||
+                       out.elm.faults.refuseFastInit || out.elm.faults.refuseProtocol5 ||
+                       out.elm.faults.initDots || out.elm.faults.identity != kElmDefaultIdentity;
+  if (elmOnly && !out.elm327) {
+    error = "options --tcp and --elm-... need --adapter elm327";
+    return false;
+  }
+  if (out.elm327 && !out.device.empty()) {
+    error = "option --device serves a bare K-line, not --adapter elm327";
+    return false;
   }
   return true;
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "sim/virtual_ecu.h"
+#include "sim/virtual_elm.h"
 
 namespace kvd {
 
@@ -20,6 +21,10 @@ struct EcuSimOptions {
   EngineSchedule schedule = EngineSchedule::kStandard;
   EcuSettings settings;
   EcuFaults faults;
+  // The virtual ELM327 adapter in front of the ECU instead of a bare K-line.
+  bool elm327 = false;
+  int32_t tcpPort = -1;  // serve the adapter on 127.0.0.1:PORT (-1: on a pseudo-terminal)
+  ElmOptions elm;
 };
 
 // Parses the arguments (without the program name). On a mistake returns false and puts a

@@ -6,12 +6,12 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <vector>
 
 #include "link/termios2_posix.h"
 #include "sim/line_server.h"
+#include "sim/pty_posix.h"
 
 #ifdef __linux__
 #include <sys/inotify.h>
@@ -75,33 +75,11 @@ bool TakeOpens(int fd) {
 
 bool EcuLineServer::OpenPseudoTerminal(std::string& error) {
   Close();
-  const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-  if (master < 0) {
-    error = ErrnoText("posix_openpt");
-    return false;
-  }
-  if (grantpt(master) != 0 || unlockpt(master) != 0) {
-    error = ErrnoText("grantpt/unlockpt");
-    close(master);
-    return false;
-  }
-  const char* name = ptsname(master);
-  if (name == nullptr) {
-    error = ErrnoText("ptsname");
-    close(master);
-    return false;
-  }
-  testerPath_ = name;
-  const int slave = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
-  if (slave < 0 || !posix::MakeRaw(slave) || !posix::MakeRaw(master) ||
-      fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK) != 0) {
-    error = ErrnoText("setting up the pseudo-terminal");
-    if (slave >= 0) close(slave);
-    close(master);
-    return false;
-  }
-  fd_ = master;
-  slaveFd_ = slave;
+  posix::PseudoTerminal pty;
+  if (!posix::OpenPseudoTerminal(pty, error)) return false;
+  testerPath_ = pty.path;
+  fd_ = pty.master;
+  slaveFd_ = pty.slave;
   pty_ = true;
   // Our own open of the slave lies before the watch: only testers' opens are seen.
   openWatchFd_ = WatchOpens(testerPath_);

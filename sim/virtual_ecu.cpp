@@ -210,6 +210,13 @@ void VirtualEcu::HandleFrame(const std::vector<uint8_t>& frame, size_t msgStart,
       Log(startUs, true, frame, "not addressed to this ECU");
       return;
     }
+    if (target != kEcuAddress) {
+      ++functionalHeard_;
+      if (!settings_.answerFunctional) {
+        Log(startUs, true, frame, "functional address, ignored");
+        return;
+      }
+    }
     testerAddress_ = frame[2];  // the answer goes back to whoever asked
   }
   if (msgLen == 0) {

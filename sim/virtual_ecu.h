@@ -20,9 +20,10 @@ constexpr uint8_t kEcuAddress = 0x10;
 constexpr uint8_t kEcuFunctionalAddress = 0x33;
 
 constexpr uint32_t kKLineBaud = 10400;
-// The line stays quiet at least this long after an answer before anything else is sent (the
-// shortest gap between frames a tester may rely on).
-constexpr uint32_t kQuietAfterAnswerMs = 55;
+// The line stays quiet at least this long after an answer before anything else is sent: a
+// tester keeps listening for further frames up to P2max (50 ms) after a frame has ended, and
+// noise in that gap would be taken for (or spoil) an answer.
+constexpr uint32_t kQuietAfterAnswerMs = 80;
 constexpr uint32_t kKLineBitsPerByte = 10;  // start bit, 8 data bits, stop bit
 
 // End time of byte `index` (0-based) of a run of bytes sent back to back from startUs.
@@ -96,6 +97,9 @@ struct EcuSettings {
   std::array<uint8_t, 2> configFlags{0xAB, 0x5E};
   uint8_t immoStatus = 0xA0;
   AnswerHeader answerHeader = AnswerHeader::kAddress;
+  // Requests to the functional address are answered like physical ones. When false they are
+  // heard (FunctionalHeard counts them) and ignored.
+  bool answerFunctional = true;
 };
 
 // One frame the ECU puts on the line; byte k ends at ByteEndMicros(startUs, k).
@@ -158,6 +162,8 @@ class VirtualEcu {
   bool SessionOpen() const { return session_; }
   uint32_t SessionsOpened() const { return sessionsOpened_; }
   uint32_t AnswersSent() const { return answersSent_; }
+  // Frames with a correct checksum sent to the functional address, answered or not.
+  uint32_t FunctionalHeard() const { return functionalHeard_; }
   EngineModel& Engine() { return engine_; }
   // The value of an identification record read with service 21 or 1A and its identifier
   // (nothing for an unknown one); tests and the tool's options may change it.
@@ -218,6 +224,7 @@ class VirtualEcu {
   uint64_t lastExchangeUs_ = 0;
   uint32_t sessionsOpened_ = 0;
   uint32_t answersSent_ = 0;
+  uint32_t functionalHeard_ = 0;
   uint32_t busyGiven_ = 0;
   uint32_t noiseCounter_ = 0;
   uint8_t testerAddress_ = 0xF1;  // source address of the last addressed request

@@ -68,6 +68,19 @@ def kwp():
     write("kwp", "refused", [9, 0] + frame([0x7F, 0x1A, 0x12]))
     write("kwp", "retry", [3, 0x08] + [0x00] + frame(live_block()))
     write("kwp", "io_wrapper", [0, 0x10] + frame([0x70, 0x41, 0x07, 0x80]))
+    # Through an ELM327 (bit 7 of the choice): the adapter's answers to its set-up, then to the
+    # request, as text with prompts.
+    def text(*lines):
+        return list(("\r".join(lines) + "\r\r>").encode())
+
+    setup = text("ELM327 v1.5") + text("OK") * 11 + text("BUS INIT: OK") + text("1:6B 2:8F")
+    setup += text("OK") + text("12.4V")
+    live = "".join(f"{b:02X}" for b in frame(live_block()))
+    pending = "".join(f"{b:02X}" for b in frame([0x7F, 0x21, 0x78]))
+    write("kwp", "elm_live", [0x80 | 3, 0] + setup + text(live))
+    write("kwp", "elm_pending", [0x80 | 3, 0] + setup + text(pending, "BUS INIT: ...OK", live))
+    write("kwp", "elm_broken", [0x80 | 3, 0] + setup + text(live[:12] + " <DATA ERROR"))
+    write("kwp", "elm_no_al", [0x80 | 2, 0] + text("ELM327 v2.1") + text("OK") * 4 + text("?"))
 
 
 def data_file():
@@ -153,6 +166,9 @@ def virtual_ecu():
     write("virtual_ecu", "faults", [0x1E] + session + tester([0x21, 0x01]) + take + [0xC2])
     write("virtual_ecu", "direct", [0, 0xE2, 0x21, 0x01, 0xE4, 0x18, 0x00, 0x00, 0x00,
                                     0xE5, 0x23, 0x00, 0xFE, 0xC0, 0x40])
+    elm = b"ATZ\rATE0\rATH1\rATAL\rATKW0\rATSP5\rATSH8110F1\rATFI\rATSH8010F1\r2101\r"
+    write("virtual_ecu", "elm_session", [0, 0xE0] + list(elm) + [0xFF, 50] +
+          list(b"1A9A\r21A0\rATPC\r21 01 1\r") + [0xFF, 200] + list(b"3E01\rX\r"))
 
 
 if __name__ == "__main__":

@@ -35,13 +35,13 @@ class DiagRecovery;
 class DiagSession;
 class FloatingParameters;
 class HistoryStore;
-class KwpLink;
+class EcuLink;
 class TCtrlBar;
 class TFormBLM;
 class TRxTimer;
 
 struct DiagWindowConfig {
-  KwpLink* link = nullptr;           // the program's link (port and clock); required
+  EcuLink* link = nullptr;           // the program's link (port and clock); required
   UserSettings* settings = nullptr;  // the user store; required
   PollSettings poll;                 // from the ini file
   uint16_t comPort = 1;              // ComPort

@@ -19,7 +19,7 @@ TEST(CommandLineTest, HelpAndVersionAreAnsweredBeforeTheWindowSystem) {
     const char* mustContain;
   };
   const Case cases[] = {
-      {{"kvd-diag", "--help"}, true, "--port <N|PATH>"},
+      {{"kvd-diag", "--help"}, true, "--port <N|PATH|elm:...>"},
       {{"kvd-diag", "--help"}, true, "--trace <FILE>"},
       {{"kvd-diag", "-h"}, true, "--demo"},
       {{"kvd-diag", "--help-all"}, true, "--version"},
@@ -30,6 +30,7 @@ TEST(CommandLineTest, HelpAndVersionAreAnsweredBeforeTheWindowSystem) {
       // Anything else starts the program, errors included: the application reports those.
       {{"kvd-diag"}, false, ""},
       {{"kvd-diag", "--demo"}, false, ""},
+      {{"kvd-diag", "--demo", "elm327"}, false, ""},
       {{"kvd-diag", "--port", "/dev/ttyUSB0"}, false, ""},
       {{"kvd-diag", "--port"}, false, ""},
       {{"kvd-diag", "--port", "--help"}, false, ""},  // "--help" is the port's value here
@@ -108,6 +109,26 @@ TEST(ProgramIconTest, DrawsTheTraceOnTheDarkPaneAtEverySize) {
   EXPECT_EQ(DrawProgramIcon(-5).size(), QSize(8, 8));
   EXPECT_EQ(DrawProgramIcon(1 << 30).size(), QSize(1024, 1024));
   EXPECT_FALSE(ProgramIcon().isNull());
+}
+
+// --demo elm327 puts the virtual ELM327 in front of the virtual ECU; the word alone does not.
+TEST(CommandLineTest, DemoBehindAVirtualElm327) {
+  struct Case {
+    QStringList args;
+    bool demo;
+    bool elm;
+  };
+  const Case cases[] = {
+      {{"kvd-diag", "--demo"}, true, false},
+      {{"kvd-diag", "--demo", "elm327"}, true, true},
+      {{"kvd-diag", "elm327"}, false, false},
+  };
+  for (const Case& c : cases) {
+    ProgramCommandLine line;
+    ASSERT_TRUE(line.Parser().parse(c.args));
+    EXPECT_EQ(line.Demo(), c.demo);
+    EXPECT_EQ(line.DemoElm(), c.elm);
+  }
 }
 
 }  // namespace

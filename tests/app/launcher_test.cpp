@@ -94,6 +94,14 @@ TEST(PortChoiceTest, AnswersOfThePrompt) {
 #endif
   EXPECT_EQ(PortCaption(PortChoice::Com(3)), QStringLiteral("COM3"));
   EXPECT_EQ(PortCaption(PortChoice::Path("/dev/ttyUSB1")), QStringLiteral("/dev/ttyUSB1"));
+  // An ELM327: the caption names the adapter; a text that names no port is kept for the
+  // message of the failed open.
+  EXPECT_EQ(PortCaption(ParsePortAnswer(" elm:COM5 ")), QStringLiteral("ELM327 COM5"));
+  EXPECT_EQ(ParsePortAnswer("elm:5").number, 5);
+  EXPECT_EQ(PortCaption(ParsePortAnswer("elm:tcp:192.168.0.10:35000")),
+            QStringLiteral("ELM327 192.168.0.10:35000"));
+  EXPECT_EQ(ParsePortAnswer("elm:tcp:nowhere").elm.device, "elm:tcp:nowhere");
+  EXPECT_EQ(ParsePortAnswer(VirtualElmChoiceText()), PortChoice::VirtualElm327());
 }
 
 // A number out of the 16-bit range keeps its low 16 bits, so that OpenPort sees it and refuses

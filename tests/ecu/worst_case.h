@@ -132,4 +132,44 @@ constexpr uint64_t ReturnControl(uint64_t touched) {
 // five busy answers and then a sixth negative one, every byte arriving at the last moment.
 static_assert(Transaction(2, 0) == 6 * (6 + 260) * 105);
 
+// --- through an ELM327 -------------------------------------------------------------------
+// The adapter does the line's work; the link waits for its prompt, each wait at most the time
+// limit of the command plus one read slice, and before each line at most one wait for a prompt
+// still owed (a setting's limit).
+namespace elm {
+inline constexpr uint64_t kSliceMs = 50;
+inline constexpr uint64_t kCommandMs = 1000;  // a setting, ATKW, ATRV, ATPC
+inline constexpr uint64_t kResetMs = 3000;    // ATZ, ATWS
+inline constexpr uint64_t kInitMs = 5000;     // ATFI, or the request that initialises the bus
+inline constexpr uint64_t kRequestMs = 3000;
+// The settings of a connect besides the reset and the bus initialisation: E0 L0 S0 H1 AL KW0
+// SP5 SH, WM (or SW 00), ST AT, then KW, SH and RV.
+inline constexpr uint64_t kSettings = 15;
+
+constexpr uint64_t Command(uint64_t limitMs) {
+  return kCommandMs + kSliceMs + limitMs + kSliceMs;
+}
+// A request and its resendings after busy answers, the delay slept before each.
+constexpr uint64_t Transaction(uint64_t delayMs) {
+  return kTransactionRounds * (delayMs + Command(kRequestMs));
+}
+constexpr uint64_t StartCommunication() {
+  return kStartCommDelayMs + Command(kResetMs) + kSettings * Command(kCommandMs) +
+         Command(kInitMs) + kTransactionRounds * Command(kInitMs);
+}
+constexpr uint64_t Retry(uint64_t earlyDelayMs = kRetryEarlyDelayMs) {
+  return (kRetryAttempts - 1) * Transaction(earlyDelayMs) + Transaction(kRetryLastDelayMs);
+}
+constexpr uint64_t StopSession() {  // and ATPC after StopCommunication
+  return 2 * Transaction(kStopDelayMs) + Command(kCommandMs);
+}
+constexpr uint64_t OpenSession() {
+  return kQuietLimitMs + kQuietReadMs + StartCommunication() + kStepPauseMs +
+         Transaction(kSessionStepDelayMs) + kStepPauseMs + Transaction(kSessionStepDelayMs);
+}
+constexpr uint64_t Connect() {
+  return kConnectAttempts * (OpenSession() + kAttemptPauseMs);
+}
+}  // namespace elm
+
 }  // namespace kvd::test::worst

@@ -12,10 +12,12 @@
 
 #include "data/history.h"
 #include "link/clock.h"
+#include "link/elm_link.h"
 #include "link/kwp.h"
 #include "session/diag_session.h"
 #include "session/session_ui.h"
 #include "sim/virtual_ecu.h"
+#include "sim/virtual_elm.h"
 #include "sim/virtual_line.h"
 
 namespace kvd::test {
@@ -189,18 +191,20 @@ class ScriptedUi final : public SessionUi {
   void CloseLearnMemory() override { ++learnClosed; }
 };
 
-// Everything a session test needs, wired together on a virtual clock.
-struct SessionRig {
+// Everything a session test needs, wired together on a virtual clock: the virtual ECU on a
+// virtual K-line with the KKL link, or behind a virtual ELM327 with the ELM327 link.
+template <class Line, class Link>
+struct BasicSessionRig {
   VirtualClock clock{1'000'000};
   VirtualEcu ecu;
-  VirtualLine line{ecu, clock};
+  Line line{ecu, clock};
   SpyPort port{line, clock};
-  KwpLink link{port, clock};
+  Link link{port, clock};
   HistoryStore history{clock};
   ScriptedUi ui;
   DiagSession session{link, history, clock, ui};
 
-  SessionRig() {
+  BasicSessionRig() {
     ui.session = &session;
     ui.clock = &clock;
     session.ComPort = 3;
@@ -223,6 +227,8 @@ struct SessionRig {
     return port.MessagesSince(from);
   }
 };
+using SessionRig = BasicSessionRig<VirtualLine, KwpLink>;
+using ElmSessionRig = BasicSessionRig<VirtualElmPort, ElmLink>;
 
 using Bytes = std::vector<uint8_t>;
 inline const Bytes kLiveData{0x21, 0x01};

@@ -19,9 +19,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include "link/clock.h"
 #include "link/kwp.h"
+
 #include "link/serial_posix.h"
+#include "link/termios2_posix.h"
 #include "sim/sim_process.h"
 #endif
 
@@ -145,6 +150,46 @@ TEST(EcuSimDeviceTest, DeviceModeAnswersWithAndWithoutEcho) {
   }
 }
 
+// The adapter served on a pseudo-terminal and on 127.0.0.1: a few lines of text each way, the
+// first of them bringing up the K-line to the ECU behind it.
+TEST(EcuSimAdapterTest, ServedOnAPseudoTerminalAndOverTcp) {
+  for (const bool tcp : {false, true}) {
+    std::vector<std::string> args{"--adapter", "elm327"};
+    if (tcp) args.insert(args.end(), {"--tcp", "0"});
+    SimProcess sim(args);
+    int fd = -1;
+    if (tcp) {
+      ASSERT_EQ(sim.Path().rfind("127.0.0.1:", 0), 0u) << sim.Path();
+      fd = socket(AF_INET, SOCK_STREAM, 0);
+      sockaddr_in addr{};
+      addr.sin_family = AF_INET;
+      addr.sin_port = htons(static_cast<uint16_t>(std::stoi(sim.Path().substr(10))));
+      addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+      ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    } else {
+      fd = open(sim.Path().c_str(), O_RDWR | O_NOCTTY);
+      ASSERT_GE(fd, 0) << sim.Path();
+      ASSERT_TRUE(posix::MakeRaw(fd));
+    }
+    const auto command = [fd](const std::string& line) {
+      const std::string text = line + "\r";
+      EXPECT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+      std::string got;
+      char c = 0;
+      pollfd p{fd, POLLIN, 0};
+      while (poll(&p, 1, 2000) == 1 && read(fd, &c, 1) == 1 && c != '>') got += c;
+      return got;
+    };
+    EXPECT_EQ(command("ATE0"), "ATE0\rOK\r\r") << (tcp ? "tcp" : "pty");
+    for (const char* c : {"ATH1", "ATS0", "ATKW0", "ATSP5", "ATSH8110F1"}) command(c);
+    EXPECT_EQ(command("ATFI"), "BUS INIT: OK\r\r");
+    command("ATSH8010F1");
+    EXPECT_EQ(command("21A0"), "84F11061A000A026\r\r");
+    close(fd);
+    EXPECT_EQ(sim.Terminate(), 0);
+  }
+}
+
 #endif  // !_WIN32
 
 TEST(EcuSimOptionsTest, SwitchesAreParsed) {
@@ -180,6 +225,21 @@ TEST(EcuSimOptionsTest, SwitchesAreParsed) {
   EXPECT_EQ(r.faults.refuseId, -1);
   EXPECT_EQ(r.faults.refuseCode, 0x22);
   EXPECT_EQ(r.schedule, EngineSchedule::kStandard);  // the tests' timing unless asked
+  EXPECT_FALSE(r.elm327);
+
+  EcuSimOptions e;
+  ASSERT_TRUE(ParseEcuSimOptions(
+      {"--adapter", "elm327", "--tcp", "35000", "--elm-id", "ELM327 v2.1", "--elm-no-al",
+       "--elm-no-fi", "--elm-no-sp5", "--elm-dots", "--elm-delay", "80", "--elm-baud", "115200"},
+      e, error))
+      << error;
+  EXPECT_TRUE(e.elm327);
+  EXPECT_EQ(e.tcpPort, 35000);
+  EXPECT_EQ(e.elm.faults.identity, "ELM327 v2.1");
+  EXPECT_TRUE(e.elm.faults.refuseAllowLong && e.elm.faults.refuseFastInit &&
+              e.elm.faults.refuseProtocol5 && e.elm.faults.initDots);
+  EXPECT_EQ(e.elm.faults.answerDelayMs, 80u);
+  EXPECT_EQ(e.elm.hostBaud, 115200u);
 }
 
 TEST(EcuSimOptionsTest, MistakesGetAMessage) {
@@ -199,12 +259,21 @@ TEST(EcuSimOptionsTest, MistakesGetAMessage) {
                                                      {"--dtcs", "10000"},
                                                      {"--dtcs", "130,"},
                                                      {"--dtcs", "P0130"},
-                                                     {"--dtc-count", "256"}};
+                                                     {"--dtc-count", "256"},
+                                                     {"--adapter", "elm"},
+                                                     {"--tcp", "35000"},
+                                                     {"--elm-no-al"},
+                                                     {"--adapter", "elm327", "--tcp", "65536"},
+                                                     {"--adapter", "elm327", "--device", "/x"},
+                                                     {"--adapter", "elm327", "--elm-id", ""},
+                                                     {"--adapter", "elm327", "--elm-id", "a\tb"},
+                                                     {"--adapter", "elm327", "--elm-delay", "5001"},
+                                                     {"--adapter", "elm327", "--elm-baud", "300"}};
   for (const auto& args : bad) {
     EcuSimOptions o;
     std::string error;
-    EXPECT_FALSE(ParseEcuSimOptions(args, o, error)) << args[0];
-    EXPECT_FALSE(error.empty()) << args[0];
+    EXPECT_FALSE(ParseEcuSimOptions(args, o, error)) << args.back();
+    EXPECT_FALSE(error.empty()) << args.back();
   }
 }
 

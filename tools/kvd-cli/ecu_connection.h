@@ -17,7 +17,7 @@ class Clock;
 class DiagSession;
 class FrameTrace;
 class HistoryStore;
-class KwpLink;
+class EcuLink;
 class SerialPort;
 class VirtualEcu;
 }  // namespace kvd
@@ -29,14 +29,15 @@ extern std::atomic<bool> g_interrupted;
 
 struct PortOptions {
   bool demo = false;
-  std::string port;   // a COM number or a device path
-  bool yes = false;   // the questions are answered Yes without asking
-  std::string trace;  // --trace FILE: every frame of the line goes there
+  std::string demoAdapter;  // --demo elm327: the virtual ECU behind a virtual ELM327
+  std::string port;         // a COM number, a device path or an ELM327 ("elm:...")
+  bool yes = false;         // the questions are answered Yes without asking
+  std::string trace;        // --trace FILE: every frame of the line goes there
 };
 
-// --demo and --port N|PATH; with demoByDefault the virtual ECU is used when neither is given,
-// otherwise one of them is required. The check runs after parsing (a usage error, exit 2).
-// Also --trace FILE, the frame trace of the connection.
+// --demo [elm327] and --port N|PATH|elm:...; with demoByDefault the virtual ECU is used when
+// neither is given, otherwise one of them is required. The check runs after parsing (a usage error,
+// exit 2). Also --trace FILE, the frame trace of the connection.
 void AddPortOptions(CLI::App& command, PortOptions& options, bool demoByDefault);
 // --yes: answer the command's question without asking.
 void AddYesOption(CLI::App& command, PortOptions& options);
@@ -82,8 +83,9 @@ class ConsoleUi final : public kvd::SessionUi, public kvd::EcuUi {
   int messages_ = 0;
 };
 
-// The clock, the port (the system's serial port, or the virtual ECU on a virtual line in real
-// time), the link, a recording and the session, for one command.
+// The clock, the port (the system's serial port, an ELM327's serial or TCP port, or the virtual
+// ECU on a virtual line or behind a virtual ELM327 in real time), the link, a recording and the
+// session, for one command.
 class EcuConnection {
  public:
   // Throws std::runtime_error when the trace file asked for cannot be created.
@@ -94,7 +96,7 @@ class EcuConnection {
 
   // Opens the port and the session as the window's first tick does (ten attempts), with
   // Ctrl+C and SIGTERM caught from then on. False when no session could be opened; the reason
-  // has been shown.
+  // has been shown. Through an ELM327 its identity and the battery voltage are printed.
   bool Open();
   // Closes the session and the port (also done when the connection is destroyed).
   void Close();
@@ -107,12 +109,13 @@ class EcuConnection {
 
  private:
   bool demo_;
+  bool demoElm_ = false;
   ConsoleUi ui_;
   std::unique_ptr<kvd::Clock> clock_;
   std::unique_ptr<kvd::VirtualEcu> ecu_;
   std::unique_ptr<kvd::SerialPort> serial_;
   std::unique_ptr<kvd::FrameTrace> trace_;  // outlives the link that writes to it
-  std::unique_ptr<kvd::KwpLink> link_;
+  std::unique_ptr<kvd::EcuLink> link_;
   std::unique_ptr<kvd::HistoryStore> history_;
   std::unique_ptr<kvd::DiagSession> session_;
   bool open_ = false;
