@@ -11,8 +11,9 @@
 #   tools/mingw-qt.sh --prefix   only print the folder it is (or would be) kept in
 #   tools/mingw-qt.sh --check    exit 0 if it is there and complete, 1 if not
 #
-# The first time takes many minutes (about 1,100 build steps). Environment: KVD_JOBS sets the
-# build jobs. The build log is kept beside the folder, as <folder>.log.
+# The first time takes many minutes (about 900 build steps). Environment: KVD_JOBS sets the
+# build jobs; KVD_QT_WORK the temporary build folder (default beside the Qt folder, removed once
+# the Qt is installed). The build log is kept beside the Qt folder, as <folder>.log.
 # SPDX-License-Identifier: GPL-3.0-or-later
 set -euo pipefail
 
@@ -69,7 +70,15 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 '
 
-tag=$(printf '%s\n' "$deb_version" "${options[@]}" "$toolchain_text" | sha256sum | cut -c1-10)
+# One change to the source: without Direct2D, Qt 6.4.2's Gui leaves out the DirectWrite font
+# database that the windows platform plug-in still refers to when DirectWrite 3 is there (the
+# link of every program fails); the plug-in then uses the GDI one, its default anyway.
+patch_file=src/plugins/platforms/windows/qwindowsintegration.cpp
+patch_from='#if QT_CONFIG(directwrite3)'
+patch_to='#if QT_CONFIG(directwrite3) \&\& QT_CONFIG(direct2d)'
+
+tag=$(printf '%s\n' "$deb_version" "${options[@]}" "$toolchain_text" "$patch_file" "$patch_to" |
+  sha256sum | cut -c1-10)
 cache=${KVD_QT_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/kvd-diag}
 prefix=$cache/qt-$version-mingw-static-$tag
 stamp=$prefix/.kvd-complete
@@ -103,7 +112,7 @@ for tool in x86_64-w64-mingw32-g++-posix x86_64-w64-mingw32-gcc-posix cmake ninj
 done
 
 log=$prefix.log
-work=$cache/build-qt-$version-$tag
+work=${KVD_QT_WORK:-$cache/build-qt-$version-$tag}
 echo "Making the static MinGW Qt $version once for this machine (many minutes; log: $log)"
 rm -rf "$prefix" "$work"
 mkdir -p "$prefix" "$work"
@@ -139,6 +148,11 @@ apt-get "${apt_opts[@]}" update >>"$log" 2>&1 || {
 dsc=$(ls "$work"/qt6-base_*.dsc | head -n1)
 (cd "$work" && dpkg-source --no-check -x "$dsc" src) >>"$log" 2>&1
 src=$work/src
+grep -q "^$patch_from\$" "$src/$patch_file" || {
+  echo "the qt6-base source has changed: $patch_file holds no '$patch_from'" >&2
+  exit 1
+}
+sed -i "s/^$patch_from\$/$patch_to/" "$src/$patch_file"
 
 printf '%s' "$toolchain_text" >"$prefix/mingw-toolchain.cmake"
 
