@@ -11,6 +11,9 @@
 #include <QCommandLineParser>
 #include <QTimer>
 #include <cstdio>
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 #include "app/app_services.h"
 #include "app/command_line.h"
@@ -24,6 +27,12 @@ int main(int argc, char** argv) {
   QStringList rawArgs;
   for (int i = 0; i < argc; ++i) rawArgs << QString::fromLocal8Bit(argv[i]);
   if (const auto info = kvd::AnswerInfoRequest(rawArgs)) {
+#ifdef _WIN32
+    // A window program has no console of its own: the answer goes to the console it was started
+    // from, unless its output is redirected.
+    if (GetStdHandle(STD_OUTPUT_HANDLE) == nullptr && AttachConsole(ATTACH_PARENT_PROCESS))
+      std::freopen("CONOUT$", "w", stdout);
+#endif
     std::fputs(info->Text.toLocal8Bit().constData(), stdout);
     return info->ExitCode;
   }

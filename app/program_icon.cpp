@@ -1,11 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/program_icon.h"
 
+#include <QBuffer>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
 #include <algorithm>
+#include <cstdint>
 
 namespace kvd {
 
@@ -77,6 +79,54 @@ QIcon ProgramIcon() {
   for (int size : {16, 24, 32, 48, 64, 128, 256})
     icon.addPixmap(QPixmap::fromImage(DrawProgramIcon(size)));
   return icon;
+}
+
+namespace {
+
+void PutU16(QByteArray& out, uint16_t v) {
+  out.append(static_cast<char>(v & 0xFF));
+  out.append(static_cast<char>(v >> 8));
+}
+
+void PutU32(QByteArray& out, uint32_t v) {
+  PutU16(out, static_cast<uint16_t>(v & 0xFFFF));
+  PutU16(out, static_cast<uint16_t>(v >> 16));
+}
+
+}  // namespace
+
+QByteArray WindowsIconFile(const QList<QImage>& images) {
+  if (images.isEmpty() || images.size() > 0xFFFF) return {};
+  QList<QByteArray> pngs;
+  for (const QImage& image : images) {
+    if (image.width() != image.height() || image.width() < 1 || image.width() > 256) return {};
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    if (!image.convertToFormat(QImage::Format_ARGB32).save(&buffer, "PNG")) return {};
+    pngs.append(png);
+  }
+  // The header (reserved, type 1 = icon, count) and one 16-byte entry per picture, all
+  // little-endian; a width or height of 256 is written as 0.
+  QByteArray out;
+  PutU16(out, 0);
+  PutU16(out, 1);
+  PutU16(out, static_cast<uint16_t>(images.size()));
+  uint32_t offset = 6 + 16 * static_cast<uint32_t>(images.size());
+  for (qsizetype i = 0; i < images.size(); ++i) {
+    const auto side = static_cast<uint8_t>(images[i].width() & 0xFF);
+    out.append(static_cast<char>(side));
+    out.append(static_cast<char>(side));
+    out.append('\0');  // no palette
+    out.append('\0');
+    PutU16(out, 1);   // colour planes
+    PutU16(out, 32);  // bits per pixel
+    PutU32(out, static_cast<uint32_t>(pngs[i].size()));
+    PutU32(out, offset);
+    offset += static_cast<uint32_t>(pngs[i].size());
+  }
+  for (const QByteArray& png : pngs) out.append(png);
+  return out;
 }
 
 }  // namespace kvd

@@ -3,8 +3,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <QByteArray>
 #include <QIcon>
 #include <QImage>
+#include <QList>
 
 namespace kvd {
 
@@ -13,5 +15,9 @@ QImage DrawProgramIcon(int size);
 
 // The icon in the sizes a desktop asks for.
 QIcon ProgramIcon();
+
+// A Windows icon file (.ico) holding each picture as a PNG entry, in the order given. Empty
+// when there is no picture, one is not square, is outside 1..256 pixels, or cannot be encoded.
+QByteArray WindowsIconFile(const QList<QImage>& images);
 
 }  // namespace kvd

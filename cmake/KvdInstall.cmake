@@ -25,6 +25,12 @@ foreach(tool kvd-cli kvd-ecu-sim)
   endif()
 endforeach()
 
+# Windows: the programs and their files in one folder, and a setup program made by CPack (NSIS).
+if(WIN32)
+  include(cmake/KvdWindowsPackage.cmake)
+  return()
+endif()
+
 # Only for a Linux-like system, and not for a cross-build (the build runs its own programs).
 if(NOT UNIX OR APPLE)
   return()

@@ -9,8 +9,8 @@
 #
 # Environment: KVD_SANITIZE=0 skips the sanitizer pass of "test"; KVD_FUZZ=0 skips its short
 # fuzzing pass (never skipped when CI=true); KVD_JOBS sets build jobs; KVD_WINDOWS=0 skips the
-# Windows part of "test" (cross-build, tests under Wine) on a developer's machine, never when
-# CI=true.
+# Windows part of "test" (cross-build, tests under Wine, the window program and its setup
+# program under Wine) on a developer's machine, never when CI=true.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -24,8 +24,12 @@ packages=(build-essential cmake ninja-build pkg-config git ccache
           help2man desktop-file-utils dpkg-dev file
           clang libclang-rt-14-dev)
 
-# The Windows part of "test" only: the MinGW-w64 cross compilers, Wine, GoogleTest's sources.
-windows_packages=(g++-mingw-w64-x86-64-posix wine wine64 googletest)
+# The Windows part of "test" only: the MinGW-w64 cross compilers, Wine, GoogleTest's sources;
+# for the window program under Wine the fonts Wine offers its programs (Cyrillic among them),
+# input and screenshots on the Xvfb display, and NSIS for the setup program. The static Qt for
+# MinGW is built from Debian's qt6-base source (tools/mingw-qt.sh; dpkg-dev unpacks it).
+windows_packages=(g++-mingw-w64-x86-64-posix wine wine64 googletest
+                  fonts-wine fonts-liberation xdotool imagemagick nsis)
 
 install_missing() {  # install_missing PACKAGE...
   local missing=() p sudo=""

@@ -1,14 +1,22 @@
 #!/usr/bin/env bash
-# The Windows part of the test run: cross-builds the core, kvd-cli, kvd-ecu-sim and the core
-# tests with MinGW-w64, runs the tests under Wine, then a serial smoke test: kvd-cli.exe
-# records from a Linux kvd-ecu-sim through a Wine COM port, at the rate the Linux kvd-cli
-# gets from the same simulator.
+# The Windows part of the test run: cross-builds the programs and the tests with MinGW-w64, runs
+# the tests under Wine, then a serial smoke test: kvd-cli.exe records from a Linux kvd-ecu-sim
+# through a Wine COM port, at the rate the Linux kvd-cli gets from the same simulator.
+#
+# The window program kvd-diag.exe and its widget tests are built against a static Qt for MinGW,
+# which tools/mingw-qt.sh makes once per machine (the first time takes many minutes) and keeps
+# outside the clone. With it, kvd-diag.exe is also run for real (tools/windows-gui-test.sh: the
+# windows platform on an Xvfb display, the registry, the single-instance rule, COM5) and the
+# setup program is made, installed and uninstalled under Wine. Where that Qt cannot be made
+# (no network for Debian's source, say) the window program is left out with a message, except
+# when CI=true, where that is a failure.
 #
 #   tools/windows-test.sh [LINUX_BUILD_DIR]     (default: build, which must hold kvd-cli and
 #                                                kvd-ecu-sim; tools/setup.sh test builds it)
 #
 # Environment: KVD_JOBS sets build jobs; KVD_SMOKE_SECONDS the recording time of each smoke
-# run (default 6); KVD_WIN_BUILD the cross-build folder (default build-win).
+# run (default 6); KVD_WIN_BUILD the cross-build folder (default build-win); KVD_MINGW_QT a
+# static MinGW Qt folder to use instead of the one tools/mingw-qt.sh makes.
 # SPDX-License-Identifier: GPL-3.0-or-later
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -73,10 +81,36 @@ if command -v ccache >/dev/null; then
   launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 fi
 
-echo "== Windows cross-build (MinGW-w64) =="
-cmake -S . -B "$win_build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
-  -DKVD_BUILD_GUI=OFF -DKVD_BUILD_BENCH=OFF "${launcher[@]}" >/dev/null
+qt=""
+if [ -n "${KVD_MINGW_QT:-}" ]; then
+  qt=$KVD_MINGW_QT
+elif tools/mingw-qt.sh --check; then
+  qt=$(tools/mingw-qt.sh --prefix)
+elif tools/mingw-qt.sh; then
+  qt=$(tools/mingw-qt.sh --prefix)
+elif [ "${CI:-}" = true ]; then
+  echo "the static MinGW Qt could not be made: the window program cannot be tested" >&2
+  exit 1
+else
+  echo "== The static MinGW Qt could not be made: kvd-diag.exe and its tests are left out =="
+fi
+
+# The Qt's toolchain file loads the project's own one.
+if [ -n "$qt" ]; then
+  toolchain=$qt/lib/cmake/Qt6/qt.toolchain.cmake
+  gui=(-DKVD_BUILD_GUI=ON "-DQT_CHAINLOAD_TOOLCHAIN_FILE=$PWD/cmake/mingw-w64-x86_64.cmake")
+else
+  toolchain=$PWD/cmake/mingw-w64-x86_64.cmake
+  gui=(-DKVD_BUILD_GUI=OFF)
+fi
+# A build folder configured with another toolchain starts afresh.
+fresh=()
+cached=$(sed -n 's/^CMAKE_TOOLCHAIN_FILE:[A-Z]*=//p' "$win_build/CMakeCache.txt" 2>/dev/null || true)
+if [ -n "$cached" ] && [ "$cached" != "$toolchain" ]; then fresh=(--fresh); fi
+
+echo "== Windows cross-build (MinGW-w64${qt:+, static Qt: $qt}) =="
+cmake "${fresh[@]}" -S . -B "$win_build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+  "-DCMAKE_TOOLCHAIN_FILE=$toolchain" "${gui[@]}" -DKVD_BUILD_BENCH=OFF "${launcher[@]}" >/dev/null
 cmake --build "$win_build" -j "$jobs"
 
 echo "== Core tests under Wine =="
@@ -123,3 +157,11 @@ awk -v l="${linux_rate:-0}" -v w="${win_rate:-0}" 'BEGIN {
   d = l - w; if (d < 0) d = -d;
   if (l < 3.5 || w < 3.5 || d > 0.3) { print "smoke test FAILED: rates too low or too far apart"; exit 1 }
   print "smoke test passed" }'
+
+if [ -f "$win_build/kvd-diag.exe" ]; then
+  echo "== The window program under Wine on Xvfb, and the setup program =="
+  KVD_WINE=$wine tools/windows-gui-test.sh "$win_build" "$linux_build"
+  echo "kvd-diag.exe: $(du -k "$win_build/kvd-diag.exe" | cut -f1) KiB (not stripped; stripped" \
+    "in the setup program)"
+fi
+echo "Windows part: $SECONDS s"

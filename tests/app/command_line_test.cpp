@@ -6,6 +6,8 @@
 #include <QColor>
 #include <QImage>
 #include <QRegularExpression>
+#include <cstdint>
+#include <vector>
 
 #include "app/program_icon.h"
 
@@ -128,6 +130,61 @@ TEST(CommandLineTest, DemoBehindAVirtualElm327) {
     ASSERT_TRUE(line.Parser().parse(c.args));
     EXPECT_EQ(line.Demo(), c.demo);
     EXPECT_EQ(line.DemoElm(), c.elm);
+  }
+}
+
+uint32_t LittleEndian(const QByteArray& data, qsizetype at, int bytes) {
+  uint32_t v = 0;
+  for (int i = bytes - 1; i >= 0; --i) v = (v << 8) | static_cast<uint8_t>(data[at + i]);
+  return v;
+}
+
+// The .ico read back as Windows reads it: the directory names each picture's size and where its
+// PNG lies, and each PNG gives back that picture.
+TEST(ProgramIconTest, WindowsIconFileHoldsEachSizeAsPng) {
+  struct Case {
+    std::vector<QSize> sizes;
+    bool valid;
+  };
+  const Case cases[] = {
+      {{{16, 16}, {32, 32}, {48, 48}, {256, 256}}, true},
+      {{{24, 24}}, true},
+      {{}, false},
+      {{{16, 16}, {300, 300}}, false},
+      {{{32, 16}}, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.sizes.size());
+    QList<QImage> images;
+    for (const QSize& s : c.sizes) images.append(DrawProgramIcon(s.width()).scaled(s));
+    const QByteArray ico = WindowsIconFile(images);
+    if (!c.valid) {
+      EXPECT_TRUE(ico.isEmpty());
+      continue;
+    }
+    ASSERT_GE(ico.size(), 6);
+    EXPECT_EQ(LittleEndian(ico, 0, 2), 0u);
+    EXPECT_EQ(LittleEndian(ico, 2, 2), 1u);
+    ASSERT_EQ(LittleEndian(ico, 4, 2), c.sizes.size());
+    uint32_t expectedOffset = 6 + 16 * static_cast<uint32_t>(c.sizes.size());
+    for (size_t i = 0; i < c.sizes.size(); ++i) {
+      const qsizetype entry = 6 + 16 * static_cast<qsizetype>(i);
+      const int side = c.sizes[i].width();
+      EXPECT_EQ(LittleEndian(ico, entry, 1), static_cast<uint32_t>(side == 256 ? 0 : side));
+      EXPECT_EQ(LittleEndian(ico, entry + 1, 1), static_cast<uint32_t>(side == 256 ? 0 : side));
+      EXPECT_EQ(LittleEndian(ico, entry + 6, 2), 32u);
+      const uint32_t length = LittleEndian(ico, entry + 8, 4);
+      const uint32_t offset = LittleEndian(ico, entry + 12, 4);
+      EXPECT_EQ(offset, expectedOffset);
+      ASSERT_LE(qsizetype{offset} + length, ico.size());
+      const QImage back = QImage::fromData(ico.mid(offset, length), "PNG");
+      EXPECT_EQ(back.size(), c.sizes[i]);
+      EXPECT_EQ(back.pixel(side / 2, side * 40 / 64), images[static_cast<qsizetype>(i)]
+                                                          .convertToFormat(QImage::Format_ARGB32)
+                                                          .pixel(side / 2, side * 40 / 64));
+      expectedOffset += length;
+    }
+    EXPECT_EQ(expectedOffset, static_cast<uint32_t>(ico.size()));
   }
 }
 

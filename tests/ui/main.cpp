@@ -13,7 +13,7 @@ int RunRecoveryChild(const char* folder);
 #endif
 
 int main(int argc, char** argv) {
-  if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
 #ifndef _WIN32
   if (const char* folder = std::getenv("KVD_RECOVERY_CHILD"))
