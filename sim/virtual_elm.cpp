@@ -539,7 +539,6 @@ void VirtualElm327::JobStep(uint64_t atUs) {
           p2Us_ = startUs > j.sentEndUs ? startUs - j.sentEndUs : 0;
         }
         j.rx.push_back(b.value);
-        j.rxLastUs = b.atUs;
         j.deadlineUs = b.atUs + kInFrameGapUs;
         size_t header = 0, total = 0;
         if (FrameLayout(j.rx, header, total) && j.rx.size() >= total) FrameHeard(b.atUs);

@@ -128,7 +128,6 @@ class VirtualElm327 {
     uint64_t sentEndUs = 0;
     bool echoMissing = false;  // a byte sent did not come back on the bus
     std::vector<uint8_t> rx;   // being received
-    uint64_t rxLastUs = 0;
     uint64_t deadlineUs = 0;  // the listening ends then unless more arrives
     uint32_t frames = 0;
     uint32_t answers = 0;
