@@ -164,7 +164,7 @@ reg_values() { "$wine" reg query "$1" 2>/dev/null | tr -d '\r' | awk '$2 ~ /^REG
 main_key='HKCU\Software\KVD-Software\KVD-Diag'
 values=$(reg_values "$main_key")
 for name in DiagWindowLeft DiagWindowTop DiagWindowWidth DiagWindowHeight DiagColorScheme \
-            DiagLineWidth NumXPoint; do
+            DiagLineWidth; do
   grep -qx "$name" <<<"$values" || fail "$main_key has no value $name"
 done
 sets=$(reg_values "$main_key\\Janvar5_E2")
