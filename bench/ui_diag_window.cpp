@@ -22,15 +22,6 @@
 
 namespace {
 
-QApplication& App() {
-  static int argc = 1;
-  static char name[] = "ui_diag_window";
-  static char* argv[] = {name, nullptr};
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  static QApplication app(argc, argv);
-  return app;
-}
-
 struct Fixture {
   QTemporaryDir dir;
   kvd::VirtualClock clock{1'000'000};
@@ -41,7 +32,6 @@ struct Fixture {
   std::unique_ptr<kvd::TFormDiagJ5E2> window;
 
   explicit Fixture(int points, bool shifting = true) {
-    App();
     kvd::DiagWindowConfig c;
     c.link = &link;
     c.settings = settings.get();
@@ -118,6 +108,10 @@ BENCHMARK(BM_WindowTickFullRefill)->Arg(40)->Arg(200)->Unit(benchmark::kMicrosec
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The application is main's own: as a function's static it was destroyed at exit after
+  // Qt's own globals, and the input devices it owns crashed the program on their way out.
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
   return kvd::bench::RunWithRatios(argc, argv,
                                    {{"window tick, 40 points: moved / read afresh",
                                      "BM_WindowTick/40", "BM_WindowTickFullRefill/40", 1.0 / 3},
