@@ -331,6 +331,7 @@ void Chart::RebuildCache() {
     cache_ = NewPicture();
     base_valid_ = false;
   }
+  if (!keep_pictures_) base_valid_ = false;
   if (!base_valid_) RebuildBase();
   QPainter painter(&cache_);
   painter.drawImage(0, 0, base_);
@@ -418,8 +419,11 @@ void Chart::PaintBottomAxis(QPainter& painter) {
     if (labels[static_cast<size_t>(n)].size() > labels[static_cast<size_t>(longest)].size())
       longest = n;
   }
-  const int label_width =
-      CachedText(labels[static_cast<size_t>(longest)]).width + fm.averageCharWidth();
+  // Off, the labels are measured and laid out anew on each paint, as plain drawn text.
+  const auto text_width = [&](const QString& text) {
+    return keep_pictures_ ? CachedText(text).width : fm.horizontalAdvance(text);
+  };
+  const int label_width = text_width(labels[static_cast<size_t>(longest)]) + fm.averageCharWidth();
   // Every k-th record is labelled; k is chosen so that labels keep a gap, and the choice sticks
   // to the records (X values) so that labels do not jump while the window scrolls.
   const double span = std::max(1.0, geometry_.XMax() - geometry_.XMin());
@@ -444,12 +448,16 @@ void Chart::PaintBottomAxis(QPainter& painter) {
     painter.drawLine(x, axis_y, x, axis_y + kTickLength);
     const QString& text = labels[static_cast<size_t>(n)];
     if (text.isEmpty()) continue;
-    const TextEntry& label = CachedText(text);
-    const int w = label.width;
+    const int w = text_width(text);
     int left = std::clamp(x - w / 2, 0, std::max(0, width() - w));
     if (left <= last_right + 4) continue;
     painter.setPen(colors_.bottom_labels);
-    painter.drawStaticText(left, axis_y + kTickLength + 1, label.text);
+    const int top = axis_y + kTickLength + 1;
+    if (keep_pictures_) {
+      painter.drawStaticText(left, top, CachedText(text).text);
+    } else {
+      painter.drawText(QRect(left, top, w + 1, fm.height()), Qt::AlignLeft | Qt::AlignTop, text);
+    }
     last_right = left + w;
   }
 }
@@ -489,7 +497,7 @@ void Chart::PaintSeries(QPainter& painter, const SeriesEntry& entry, const QRect
         if (s.Color(n).isValid() && s.Color(n).alpha() != 255) return false;
       return true;
     };
-    if (size > 0 && st.marker_pen_width <= 1 && painter.device() == &cache_ &&
+    if (keep_pictures_ && size > 0 && st.marker_pen_width <= 1 && painter.device() == &cache_ &&
         cache_.devicePixelRatio() == 1.0 && painter.transform().isIdentity() && opaque()) {
       const QRect box = clip.intersected(cache_.rect());
       const QColor plain = st.marker_color;

@@ -97,6 +97,29 @@ TEST_F(ChartWidgetTest, OverlayRedrawReusesTheCachedPictureDataChangesRebuildIt)
   EXPECT_EQ(chart_.CacheRebuilds(), rebuilds + 2);
 }
 
+// The measurements' "from nothing" mode stands for the same picture drawn without the caches.
+TEST_F(ChartWidgetTest, PictureDrawnFromNothingIsThePictureKept) {
+  ChartSeriesStyle style = Style();
+  style.marker_size = 1;
+  chart_.SetStyle(series_, style);
+  ChartSeries& s = chart_.Series(series_);
+  s.Clear();
+  for (int i = 0; i < 40; ++i)
+    s.Append(i, (i * 37) % 100, QStringLiteral("0:00:%1").arg(i, 2, 10, QChar('0')),
+             i % 7 == 0 ? QColor(Qt::red) : QColor());
+  chart_.DataChanged();
+  chart_.grab();
+  for (int i = 40; i < 45; ++i) {
+    s.ShiftLeft(i, (i * 37) % 100, QStringLiteral("0:00:%1").arg(i));
+    chart_.DataChanged();
+    chart_.grab();
+  }
+  const QImage kept = chart_.grab().toImage();
+  chart_.SetKeepPictures(false);
+  chart_.RequestRedraw();
+  EXPECT_EQ(chart_.grab().toImage(), kept);
+}
+
 TEST_F(ChartWidgetTest, CanvasFillsAndFramesWithBothCornersIncluded) {
   chart_.SetOverlayHook([](ChartCanvas& c, const ChartGeometry&) {
     c.SetBrushColor(Qt::red);
