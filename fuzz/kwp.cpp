@@ -78,7 +78,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   KVD_FUZZ_CHECK(result >= (elm ? -10 : -7) && result <= 4 && result != -4);
   KVD_FUZZ_CHECK(link.ResponseDataLength >= 0 && link.ResponseDataLength <= 255);
   KVD_FUZZ_CHECK(kkl.RequestFrameLength <= kkl.RequestFrame.size());
-  if (elm && !ioWrapper && request.Length > kvd::kElmMaxRequestLength &&
+  // (A header mode outside 0..4 is refused first, as on the K-line.)
+  if (elm && !ioWrapper && headerMode <= 4 && request.Length > kvd::kElmMaxRequestLength &&
       request.ServiceId() != 0x81)
     KVD_FUZZ_CHECK(result == kvd::kKwpTooLong);
   if (result == kvd::kKwpPositive) {
