@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <limits>
 
+#include "sim/read_deadline.h"
 #include "sim/virtual_elm.h"
 
 namespace kvd {
 
 namespace {
-constexpr uint32_t kNoWait = 0xFFFFFFFF;  // MAXDWORD as read interval: return at once
 constexpr size_t kInputQueueLimit = size_t{1} << 20;
 }  // namespace
 
@@ -110,27 +110,15 @@ int32_t VirtualElmPort::ReadByte() {
 
 int32_t VirtualElmPort::ReadBytes(uint32_t count, uint8_t* buffer) {
   if (!open_ || count == 0 || buffer == nullptr) return -1;
-  const uint32_t interval = timeouts_.ReadIntervalTimeout;
-  const uint32_t mult = timeouts_.ReadTotalTimeoutMultiplier;
-  const uint32_t constant = timeouts_.ReadTotalTimeoutConstant;
   const uint64_t start = clock_.MicrosNow();
-  constexpr uint64_t kNever = std::numeric_limits<uint64_t>::max();
-  uint64_t total = kNever;
-  if (interval == kNoWait && mult == 0 && constant == 0) {
-    total = start;  // only what has arrived already
-  } else if (mult != 0 || constant != 0) {
-    total = start + (uint64_t{mult} * count + constant) * 1000;
-  }
-  const bool intervalLimit = interval != 0 && interval != kNoWait;
+  const ReadDeadline limit(timeouts_, count, start);
+  constexpr uint64_t kNever = ReadDeadline::kNever;
 
   CatchUp();
   uint32_t got = 0;
   uint64_t lastArrival = start;
   while (got < count) {
-    uint64_t deadline = total;
-    if (intervalLimit && got > 0) {
-      deadline = std::min(deadline, lastArrival + uint64_t{interval} * 1000);
-    }
+    const uint64_t deadline = limit.At(got, lastArrival);
     if (!rx_.empty()) {
       const VirtualElm327::TimedByte b = rx_.front();
       rx_.pop_front();

@@ -4,10 +4,11 @@
 #include <algorithm>
 #include <limits>
 
+#include "sim/read_deadline.h"
+
 namespace kvd {
 
 namespace {
-constexpr uint32_t kNoWait = 0xFFFFFFFF;  // MAXDWORD as read interval: return at once
 // Bytes on their way or waiting for a tester that neither reads nor purges; beyond this they
 // are lost, as on an overrun. Far above anything a tester or the noise fault produces.
 constexpr size_t kInputQueueLimit = size_t{1} << 20;
@@ -157,27 +158,15 @@ int32_t VirtualLine::ReadByte() {
 
 int32_t VirtualLine::ReadBytes(uint32_t count, uint8_t* buffer) {
   if (!open_ || count == 0 || buffer == nullptr) return -1;
-  const uint32_t interval = timeouts_.ReadIntervalTimeout;
-  const uint32_t mult = timeouts_.ReadTotalTimeoutMultiplier;
-  const uint32_t constant = timeouts_.ReadTotalTimeoutConstant;
   const uint64_t start = clock_.MicrosNow();
-  constexpr uint64_t kNever = std::numeric_limits<uint64_t>::max();
-  uint64_t total = kNever;
-  if (interval == kNoWait && mult == 0 && constant == 0) {
-    total = start;  // only what has arrived already
-  } else if (mult != 0 || constant != 0) {
-    total = start + (uint64_t{mult} * count + constant) * 1000;
-  }
-  const bool intervalLimit = interval != 0 && interval != kNoWait;
+  const ReadDeadline limit(timeouts_, count, start);
+  constexpr uint64_t kNever = ReadDeadline::kNever;
 
   CatchUp();
   uint32_t got = 0;
   uint64_t lastArrival = start;
   while (got < count) {
-    uint64_t deadline = total;
-    if (intervalLimit && got > 0) {
-      deadline = std::min(deadline, lastArrival + uint64_t{interval} * 1000);
-    }
+    const uint64_t deadline = limit.At(got, lastArrival);
     // The ECU may put something on the line of its own accord before then (a session that
     // times out, with the noise fault): wait until that moment and let it.
     const uint64_t ecuAt = ecu_.NextDeadlineUs();
