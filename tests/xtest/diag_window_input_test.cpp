@@ -276,12 +276,12 @@ TEST_F(RealInputWindow, ScaleDialogTakesEnterAndEscape) {
   for (const Case c : {Case{"Escape", high}, Case{"Return", 50.0}}) {
     SCOPED_TRACE(c.key);
     WithModal([pane] { pane->miChangeScaleClick(); },
-              [&](QWidget*) {
+              [&](QWidget* w) {
                 // The upper bound has the focus: a new value, then the key.
                 EXPECT_TRUE(Type("a", kCtrl));
                 EXPECT_TRUE(Type("5"));
                 EXPECT_TRUE(Type("0"));
-                EXPECT_TRUE(Type(c.key));
+                EXPECT_TRUE(TypeInto(w, c.key));
               });
     EXPECT_DOUBLE_EQ(pane->ScaleHigh(), c.after);
   }
@@ -346,7 +346,7 @@ TEST_F(RealInputWindow, SetEditorEnterPressesTheFocusedButtonElseCancels) {
                 if (c.focus == kNameAfterOk) {
                   ASSERT_TRUE(tabTo(editor->eName()));
                 }
-                EXPECT_TRUE(Type(c.key));
+                EXPECT_TRUE(TypeInto(w, c.key));
               });
     if (c.kept) name = QString::fromLatin1(c.name);
     EXPECT_EQ(window_->Sets()[0].Name, name);

@@ -41,12 +41,12 @@ TEST_F(RealInputLauncher, PortPromptTakesEnterAndEscape) {
           answer = QtLauncherDialogs::AskPort(nullptr, QStringLiteral("Введите номер COM-порта"),
                                               PortPromptEntries(), QStringLiteral("1"));
         },
-        [&](QWidget*) {
+        [&](QWidget* w) {
           if (!c.keys.empty()) {
             EXPECT_TRUE(Type("a", kCtrl));
           }
           for (const char* k : c.keys) EXPECT_TRUE(Type(k));
-          EXPECT_TRUE(Type(c.last));
+          EXPECT_TRUE(TypeInto(w, c.last));
         });
     EXPECT_EQ(answer, c.answer);
   }
@@ -59,7 +59,7 @@ TEST_F(RealInputLauncher, AboutWindowClosesOnEscAndClickStartUpPictureIgnoresEsc
     WithModal([&] { about.ShowSplash(TFormSplash::About); },
               [&](QWidget* w) {
                 EXPECT_EQ(w, &about);
-                EXPECT_TRUE(byKey ? Type("Escape") : Click(w, QPoint(w->width() / 2, 200)));
+                EXPECT_TRUE(byKey ? TypeInto(w, "Escape") : Click(w, QPoint(w->width() / 2, 200)));
               });
     EXPECT_FALSE(about.isVisible());
   }

@@ -78,7 +78,9 @@ inline int BitCount(unsigned mods) {
 }
 
 // One key stroke with modifiers held; true once its releases have reached the application.
-inline bool Type(const char* keysym, unsigned mods = 0) {
+// A stroke that closes its window (Enter, Escape in a dialog) may have its release delivered to
+// no window of the application at all: `gone` is then the sign that it arrived.
+inline bool Type(const char* keysym, unsigned mods = 0, const std::function<bool()>& gone = {}) {
   if (!KeyKnown(keysym)) {
     ADD_FAILURE() << "the X keyboard has no key " << keysym;
     return false;
@@ -90,7 +92,7 @@ inline bool Type(const char* keysym, unsigned mods = 0) {
   KeyUp(keysym);
   ModifiersUp(mods);
   Sync();
-  return WaitFor([&] { return counter.keys >= target; });
+  return WaitFor([&] { return counter.keys >= target || (gone && gone()); });
 }
 
 // Clicks (count 1) or double-clicks (count 2) a button at a point of a widget.
@@ -145,6 +147,12 @@ inline std::string KeysymOf(int key, bool keypad) {
 }
 
 // Types the first chord of a key sequence; false when the tests cannot type it.
+// A key stroke into a modal window that may close it.
+inline bool TypeInto(QWidget* window, const char* keysym) {
+  QPointer<QWidget> w = window;
+  return Type(keysym, 0, [w] { return !w || !w->isVisible(); });
+}
+
 inline bool TypeSequence(const QKeySequence& sequence) {
   if (sequence.isEmpty()) return false;
   const QKeyCombination chord = sequence[0];
