@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <new>
 
+#include "app/close_request.h"
 #include "app/splash.h"
 #include "link/elm_link.h"
 #include "link/frame_trace.h"
@@ -122,9 +123,12 @@ void AppServices::RunDiagnostics(QWidget* launcher, const PortChoice& port, int,
   QEventLoop loop;
   QObject::connect(window.get(), &TFormDiagJ5E2::Closed, &loop, &QEventLoop::quit);
   window_ = window.get();
+  const CloseRequestWatch closeWatch(launcher);
   window->show();
   loop.exec();
   window_ = nullptr;
+  // The system asked the whole program to close (the launcher too, while it was blocked).
+  if (launcher && closeWatch.Requested()) launcher->close();
 }
 
 void AppServices::ShowAbout(QWidget*) {
