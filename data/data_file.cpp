@@ -14,8 +14,10 @@ namespace kvd {
 
 namespace fs = std::filesystem;
 
+// In the system's own separators: a folder given with '/' and a name the directory listing
+// joined with '\' read as one path on Windows.
 std::string PathText(const fs::path& file) {
-  const std::u8string u = file.u8string();
+  const std::u8string u = fs::path(file).make_preferred().u8string();
   return std::string(u.begin(), u.end());
 }
 

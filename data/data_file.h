@@ -52,7 +52,7 @@ class DataFileError : public std::runtime_error {
 
 // The message pattern with %s replaced by the file name (UTF-8).
 std::string FileMessage(const char* pattern, const std::filesystem::path& file);
-// The file name as UTF-8 text.
+// The file name as UTF-8 text, in the system's own separators.
 std::string PathText(const std::filesystem::path& file);
 
 // The family 0..7 whose signature equals the eight bytes, -1 for none.

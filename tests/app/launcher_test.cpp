@@ -5,6 +5,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QMenu>
 #include <QProcess>
@@ -229,7 +230,8 @@ TEST(LauncherTest, ImportChecksTheFamilyOfTheFileBeforeOpeningTheWindow) {
   QTemporaryDir dir;
   const QString family1 = WriteImportFile(dir, "e2.kdd", 0x01);
   const auto incompatible = [&dir](const char* name) {
-    return QStringLiteral("Файл %1 имеет несовместимый формат данных!").arg(dir.filePath(name));
+    return QStringLiteral("Файл %1 имеет несовместимый формат данных!")
+        .arg(QDir::toNativeSeparators(dir.filePath(name)));
   };
   struct Case {
     QString file;     // chosen in the dialog; empty = cancelled
@@ -249,8 +251,10 @@ TEST(LauncherTest, ImportChecksTheFamilyOfTheFileBeforeOpeningTheWindow) {
       // Shorter than the head, though it starts with the signature of family 1.
       {WriteImportFile(dir, "short.kdd", 0x01, 0, 519), -1, false, incompatible("short.kdd")},
       {dir.filePath("missing.kdd"), -1, false,
-       QStringLiteral("Ошибка при открытии файла %1").arg(dir.filePath("missing.kdd"))},
-      {dir.path(), -1, false, QStringLiteral("Ошибка при открытии файла %1").arg(dir.path())},
+       QStringLiteral("Ошибка при открытии файла %1")
+           .arg(QDir::toNativeSeparators(dir.filePath("missing.kdd")))},
+      {dir.path(), -1, false,
+       QStringLiteral("Ошибка при открытии файла %1").arg(QDir::toNativeSeparators(dir.path()))},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.file.toStdString());

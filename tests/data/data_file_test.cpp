@@ -223,8 +223,10 @@ TEST_F(DataFileTest, FamilyOfBytesFollowsTheLaunchersTable) {
 }
 
 TEST_F(DataFileTest, MessagesCarryTheFileName) {
+  // In the system's own separators: backslashes on Windows.
+  const std::string dir = std::filesystem::path("/tmp/").make_preferred().string();
   EXPECT_EQ(FileMessage(kMsgFileIncompatible, PathFromUtf8("/tmp/данные.kdd")),
-            "Файл /tmp/данные.kdd имеет несовместимый формат данных!");
+            "Файл " + dir + "данные.kdd имеет несовместимый формат данных!");
   EXPECT_EQ(FileMessage(kMsgFileCreateFailed, "a.kdd"), "Ошибка при создании файла a.kdd");
   EXPECT_EQ(FileMessage(kMsgFileOpenFailed, "%s.kdd"), "Ошибка при открытии файла %s.kdd");
 }
