@@ -5,6 +5,9 @@
 #include <QDir>
 #include <QFile>
 #include <deque>
+#include <fstream>
+#include <iterator>
+#include <vector>
 
 #ifndef _WIN32
 #include <fcntl.h>
@@ -59,11 +62,16 @@ class DiagRecoveryTest : public DiagWindowTest {
 
   std::vector<fs::path> Files() const { return FindRecoveryFiles(FilePath(Folder())); }
 
-  // The file's records as bytes (through the program's reader).
+  // The file's records as bytes, judged by the program's byte reader. The file is read as a
+  // plain stream: the program's file reader refuses, on Windows, a file that the recording
+  // still holds open for writing.
   static QByteArray FileRecords(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                                     std::istreambuf_iterator<char>());
     VirtualClock clock;
     HistoryStore store(clock);
-    const DataFileInfo info = ReadDataFile(file, store);
+    const DataFileInfo info = ReadDataFileBytes(bytes, store, file);
     return QByteArray(reinterpret_cast<const char*>(store.RecordBytes()),
                       info.Records * kRecordSize);
   }
