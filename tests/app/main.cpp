@@ -7,6 +7,10 @@
 
 int main(int argc, char** argv) {
   if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+#ifdef KVD_TEST_FONT_DIR
+  // The offscreen platform's fonts on Windows (set here: Wine does not hand Qt's variables on).
+  if (!qEnvironmentVariableIsSet("QT_QPA_FONTDIR")) qputenv("QT_QPA_FONTDIR", KVD_TEST_FONT_DIR);
+#endif
   QApplication app(argc, argv);
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();

@@ -14,6 +14,10 @@ int RunRecoveryChild(const char* folder);
 
 int main(int argc, char** argv) {
   if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+#ifdef KVD_TEST_FONT_DIR
+  // The offscreen platform's fonts on Windows (set here: Wine does not hand Qt's variables on).
+  if (!qEnvironmentVariableIsSet("QT_QPA_FONTDIR")) qputenv("QT_QPA_FONTDIR", KVD_TEST_FONT_DIR);
+#endif
   QApplication app(argc, argv);
 #ifndef _WIN32
   if (const char* folder = std::getenv("KVD_RECOVERY_CHILD"))
