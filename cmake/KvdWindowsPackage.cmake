@@ -39,7 +39,10 @@ set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
 set(CPACK_NSIS_EXECUTABLES_DIRECTORY ".")
 # The Start-menu folder KVD-Diag and its entry.
 set(CPACK_PACKAGE_EXECUTABLES "kvd-diag" "KVD-Diagnostics")
-set(CPACK_NSIS_DEFINES "!define MUI_STARTMENUPAGE_DEFAULTFOLDER \"KVD-Diag\"")
+# The setup program is a 64-bit one, as the programs are: NSIS makes a 32-bit one by default,
+# which a 64-bit Windows without its 32-bit part (and a 64-bit Wine) cannot run at all.
+# (No quotes: CPack writes this text into its own configuration without escaping them.)
+set(CPACK_NSIS_DEFINES "!define MUI_STARTMENUPAGE_DEFAULTFOLDER KVD-Diag\nTarget amd64-unicode")
 set(CPACK_NSIS_INSTALLED_ICON_NAME "kvd-diag.exe")
 set(CPACK_NSIS_CONTACT "kvd-diag maintainers <kvd-diag@localhost>")
 set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)

@@ -68,7 +68,8 @@ export DISPLAY=:$(head -n1 "$out/display")
 # Wine's desktop process picks the window system driver for every program of the prefix: it is
 # started again here, now with a display.
 wineserver -k 2>/dev/null || true
-wineserver -p
+# Its own messages (an object dump when a client goes away uncleanly) go to a log.
+wineserver -p >>"$out/wineserver.log" 2>&1
 "$wine" wineboot </dev/null >/dev/null 2>&1 || true
 
 # The visible windows whose title matches a regular expression, oldest first.
@@ -102,24 +103,27 @@ click_client() {  # click_client WINDOW CW CH X Y
   top=$((wh - $3 - border))
   xdotool mousemove $((wx + border + $4)) $((wy + top + $5)) click 1
 }
-# Closes every window of kvd-diag.exe as taskkill does (WM_CLOSE, no /F). The window asks
-# whether to save the recording: the answer is "Нет" (Tab from the default "Да", then space).
+# One taskkill without /F, as Windows closes a program: WM_CLOSE to each of its windows. The
+# diagnostic window asks whether to save the recording: the answer is "Нет" (Tab from the
+# default "Да", then space). The launcher, which the diagnostic window blocked when its WM_CLOSE
+# came, closes after it: no second taskkill.
 graceful_close() {  # graceful_close PID NAME
-  local round box
-  for round in 1 2 3; do
-    "$wine" taskkill /IM kvd-diag.exe >>"$out/$2-taskkill.log" 2>&1 || true
-    sleep 2
+  local i box next=5
+  "$wine" taskkill /IM kvd-diag.exe >>"$out/$2-taskkill.log" 2>&1 || true
+  for i in $(seq 100); do
     kill -0 "$1" 2>/dev/null || return 0
-    # The question has the diagnostic window's title; it is the newer of the two.
+    # The question has the diagnostic window's title; it is the newer of the two. A key that
+    # went to a box not yet ready is given again two seconds later.
     box=$(windows 'VS-5\.1' | tail -n +2 | tail -n1)
-    if [ -n "$box" ]; then
+    if [ -n "$box" ] && [ "$i" -ge "$next" ]; then
       shot "$2-close-question"
       xdotool windowfocus --sync "$box" 2>/dev/null || true
       xdotool key --clearmodifiers Tab space
+      next=$((i + 10))
     fi
-    wait_gone "$1" 5 && return 0
+    sleep 0.2
   done
-  fail "kvd-diag.exe ($2) did not end after taskkill"
+  fail "kvd-diag.exe ($2) did not end after one taskkill"
 }
 
 recovery_dirs() { ls -d "$WINEPREFIX"/drive_c/users/*/AppData/Local/KVD-Software 2>/dev/null || true; }
@@ -231,9 +235,14 @@ menu_dir="$prefix_c/ProgramData/Microsoft/Windows/Start Menu/Programs/KVD-Diag"
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\KVD-Diag'
 installed=(kvd-diag.exe kvd-cli.exe kvd-ecu-sim.exe kvddiag.ini LICENSE.txt
            NOTICE.trouble-codes.txt Uninstall.exe)
-uninstall_entry() { "$wine" reg query "$uninstall_key" /reg:32 2>/dev/null | tr -d '\r' | grep -c DisplayName || true; }
+uninstall_entry() { "$wine" reg query "$uninstall_key" /reg:64 2>/dev/null | tr -d '\r' | grep -c DisplayName || true; }
 
-"$wine" "$setup" /S >"$out/setup.log" 2>&1 || fail "the setup program failed"
+# A clean machine: an earlier run that failed half-way may have left an installation behind,
+# which the setup program would first try to uninstall (with a message box if that fails).
+"$wine" reg delete "$uninstall_key" /reg:64 /f >/dev/null 2>&1 || true
+rm -rf "$install_dir" "$menu_dir"
+# A setup program that stops at a question must not hang the run.
+timeout 180 "$wine" "$setup" /S >"$out/setup.log" 2>&1 || fail "the setup program failed"
 for f in "${installed[@]}"; do
   [ -f "$install_dir/$f" ] || fail "the setup program did not install $f"
 done
@@ -250,7 +259,8 @@ shot installed
 graceful_close "$installed_run" installed
 wait "$installed_run" || true
 
-"$wine" "$install_dir/Uninstall.exe" /S >"$out/uninstall.log" 2>&1 || fail "the uninstaller failed"
+timeout 180 "$wine" "$install_dir/Uninstall.exe" /S >"$out/uninstall.log" 2>&1 ||
+  fail "the uninstaller failed"
 # The uninstaller goes on from a copy of itself in the temporary folder.
 for _ in $(seq 120); do
   [ ! -e "$install_dir" ] && [ "$(uninstall_entry)" -eq 0 ] && break
