@@ -7,11 +7,14 @@
 #include <QHelpEvent>
 #include <QLocale>
 #include <QMouseEvent>
+#include <QPaintEngine>
 #include <QPainter>
 #include <QPen>
 #include <QPoint>
+#include <QRegion>
 #include <QStaticText>
 #include <QToolTip>
+#include <QTransform>
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -176,6 +179,7 @@ Chart::~Chart() = default;
 int Chart::AddSeries() {
   series_.push_back(SeriesEntry{});
   cache_valid_ = false;
+  drawn_since_change_ = false;
   return static_cast<int>(series_.size()) - 1;
 }
 
@@ -248,6 +252,7 @@ void Chart::SetOverlayHook(DrawHook hook) {
 
 void Chart::RequestRedraw() {
   cache_valid_ = false;
+  drawn_since_change_ = false;
   update();
 }
 
@@ -314,7 +319,7 @@ QImage Chart::NewPicture() const {
 // records leaves it as it is.
 void Chart::RebuildBase() {
   const qreal ratio = devicePixelRatioF();
-  if (base_.isNull() || base_.size() != cache_.size() || base_.devicePixelRatio() != ratio)
+  if (base_.isNull() || base_.size() != PixelSize() || base_.devicePixelRatio() != ratio)
     base_ = NewPicture();
   QPainter painter(&base_);
   painter.fillRect(rect(), colors_.background);
@@ -387,7 +392,7 @@ void Chart::PaintLeftAxis(QPainter& painter) {
   painter.drawLine(axis_x, geometry_.PlotTop(), axis_x, geometry_.PlotBottom());
 }
 
-const Chart::TextEntry& Chart::CachedText(const QString& text) {
+Chart::TextEntry& Chart::CachedText(const QString& text) {
   auto it = texts_.find(text);
   if (it == texts_.end()) {
     // Kept small: labels stick to their records, so a moving window needs only a few new ones.
@@ -401,6 +406,30 @@ const Chart::TextEntry& Chart::CachedText(const QString& text) {
     it = texts_.emplace(text, std::move(entry)).first;
   }
   return it->second;
+}
+
+// The glyphs of a label blended one by one cost more than the rest of a pane's picture; the
+// label drawn once on the background is copied instead. Its picture reaches 4 pixels past the
+// label's advance, for glyphs that overhang it: the next label keeps a larger gap.
+const QImage& Chart::LabelPicture(TextEntry& e) {
+  const QRgb background = colors_.background.rgb();
+  const QRgb ink = colors_.bottom_labels.rgb();
+  const qreal ratio = devicePixelRatioF();
+  if (e.picture.isNull() || e.picture_background != background || e.picture_ink != ink ||
+      e.picture.devicePixelRatio() != ratio) {
+    const QFontMetrics fm(label_font_);
+    const QSize size(e.width + 4, fm.height());
+    e.picture = QImage((QSizeF(size) * ratio).toSize(), QImage::Format_RGB32);
+    e.picture.setDevicePixelRatio(ratio);
+    e.picture.fill(colors_.background);
+    QPainter p(&e.picture);
+    p.setFont(label_font_);
+    p.setPen(colors_.bottom_labels);
+    p.drawStaticText(0, 0, e.text);
+    e.picture_background = background;
+    e.picture_ink = ink;
+  }
+  return e.picture;
 }
 
 void Chart::PaintBottomAxis(QPainter& painter) {
@@ -435,17 +464,28 @@ void Chart::PaintBottomAxis(QPainter& painter) {
   grid.setDashPattern({1.0, 1.0});
   const QPen ticks = CosmeticPen(colors_.bottom_ticks);
   int last_right = std::numeric_limits<int>::min();
+  std::vector<QLine>& grid_lines = grid_lines_;
+  std::vector<QLine>& tick_lines = tick_lines_;
+  grid_lines.clear();
+  tick_lines.clear();
   for (int n = 0; n < count; ++n) {
     const double xv = s.XValue(n);
     const long long xi = static_cast<long long>(std::llround(std::clamp(xv, -1e15, 1e15)));
     if (((xi % k) + k) % k != 0) continue;
     const int x = geometry_.XToPixel(xv);
-    if (x > geometry_.PlotLeft() && x < geometry_.PlotRight()) {
-      painter.setPen(grid);
-      painter.drawLine(x, geometry_.PlotTop(), x, axis_y - 1);
+    const bool in_plot = x > geometry_.PlotLeft() && x < geometry_.PlotRight();
+    if (keep_pictures_) {
+      // Drawn together below: a change of pen per line cost more than the lines.
+      if (in_plot) grid_lines.emplace_back(x, geometry_.PlotTop(), x, axis_y - 1);
+      tick_lines.emplace_back(x, axis_y, x, axis_y + kTickLength);
+    } else {
+      if (in_plot) {
+        painter.setPen(grid);
+        painter.drawLine(x, geometry_.PlotTop(), x, axis_y - 1);
+      }
+      painter.setPen(ticks);
+      painter.drawLine(x, axis_y, x, axis_y + kTickLength);
     }
-    painter.setPen(ticks);
-    painter.drawLine(x, axis_y, x, axis_y + kTickLength);
     const QString& text = labels[static_cast<size_t>(n)];
     if (text.isEmpty()) continue;
     const int w = text_width(text);
@@ -453,13 +493,56 @@ void Chart::PaintBottomAxis(QPainter& painter) {
     if (left <= last_right + 4) continue;
     painter.setPen(colors_.bottom_labels);
     const int top = axis_y + kTickLength + 1;
-    if (keep_pictures_) {
+    if (keep_pictures_ && left > geometry_.PlotLeft() && colors_.background.alpha() == 255) {
+      // Under the plot only the background lies below the ticks.
+      painter.drawImage(left, top, LabelPicture(CachedText(text)));
+    } else if (keep_pictures_) {
       painter.drawStaticText(left, top, CachedText(text).text);
     } else {
       painter.drawText(QRect(left, top, w + 1, fm.height()), Qt::AlignLeft | Qt::AlignTop, text);
     }
     last_right = left + w;
   }
+  // The grid ends above the ticks and the ticks above the labels: the order does not show.
+  if (!grid_lines.empty()) {
+    painter.setPen(grid);
+    painter.drawLines(grid_lines.data(), static_cast<int>(grid_lines.size()));
+  }
+  if (!tick_lines.empty()) {
+    painter.setPen(ticks);
+    painter.drawLines(tick_lines.data(), static_cast<int>(tick_lines.size()));
+  }
+}
+
+// The pixels under the painter, where they may be written directly: a 32-bit image (the
+// picture, or the window's backing store on the raster engine), no scaling, and nothing but
+// this chart's own rectangle under the system's clip (no other widget lies over it). `box` is
+// the part of `clip` (widget coordinates) that may be written.
+Chart::DirectPixels Chart::DirectPixelsOf(QPainter& painter, const QRect& clip) const {
+  QPaintEngine* engine = painter.paintEngine();
+  if (engine == nullptr || engine->type() != QPaintEngine::Raster) return {};
+  QPaintDevice* device = engine->paintDevice();
+  if (device == nullptr || device->devType() != QInternal::Image) return {};
+  auto* image = static_cast<QImage*>(device);
+  if (image->devicePixelRatio() != 1.0 || (image->format() != QImage::Format_RGB32 &&
+                                           image->format() != QImage::Format_ARGB32_Premultiplied))
+    return {};
+  const QTransform t = painter.deviceTransform();
+  if (t.type() > QTransform::TxTranslate || t.dx() != std::floor(t.dx()) ||
+      t.dy() != std::floor(t.dy()))
+    return {};
+  const int dx = static_cast<int>(t.dx());
+  const int dy = static_cast<int>(t.dy());
+  const QRect own = rect().translated(dx, dy);
+  const QRegion system = engine->systemClip();
+  if (!system.isEmpty() && !QRegion(own).subtracted(system).isEmpty()) return {};
+  DirectPixels d;
+  d.box = clip.intersected(rect()).intersected(image->rect().translated(-dx, -dy));
+  d.bits = image->bits();
+  d.line = image->bytesPerLine();
+  d.dx = dx;
+  d.dy = dy;
+  return d;
 }
 
 void Chart::PaintSeries(QPainter& painter, const SeriesEntry& entry, const QRect& clip) {
@@ -497,19 +580,20 @@ void Chart::PaintSeries(QPainter& painter, const SeriesEntry& entry, const QRect
         if (s.Color(n).isValid() && s.Color(n).alpha() != 255) return false;
       return true;
     };
-    if (keep_pictures_ && size > 0 && st.marker_pen_width <= 1 && painter.device() == &cache_ &&
-        cache_.devicePixelRatio() == 1.0 && painter.transform().isIdentity() && opaque()) {
-      const QRect box = clip.intersected(cache_.rect());
+    const DirectPixels direct = keep_pictures_ && size > 0 && st.marker_pen_width <= 1 && opaque()
+                                    ? DirectPixelsOf(painter, clip)
+                                    : DirectPixels{};
+    if (direct.bits != nullptr) {
       const QColor plain = st.marker_color;
-      uchar* const bits = cache_.bits();
-      const qsizetype line = cache_.bytesPerLine();
       for (int n = 0; n < count; ++n) {
         if (!has_value(n)) continue;
         const QColor c = s.Color(n).isValid() ? s.Color(n) : plain;
         const QRgb rgb = c.rgba();  // opaque, as the picture is
         const QPoint p = poly.point(n);
         const auto put = [&](int x, int y) {
-          if (box.contains(x, y)) reinterpret_cast<QRgb*>(bits + y * line)[x] = rgb;
+          if (direct.box.contains(x, y))
+            reinterpret_cast<QRgb*>(direct.bits + (y + direct.dy) * direct.line)[x + direct.dx] =
+                rgb;
         };
         for (int d = -size; d <= size; ++d) {
           put(p.x() + d, p.y() - size);
@@ -587,9 +671,23 @@ void Chart::PaintValueLabels(QPainter& painter, const SeriesEntry& entry) {
 }
 
 void Chart::paintEvent(QPaintEvent*) {
-  if (!cache_valid_ || cache_.isNull()) RebuildCache();
   QPainter painter(this);
-  painter.drawImage(0, 0, cache_);
+  if (keep_pictures_ && !cache_valid_ && !drawn_since_change_) {
+    // What changed is drawn straight onto the window: the kept background and axis, then the
+    // data. Copying a whole picture costs more than drawing the points, and drawing into a
+    // picture first meant two copies per tick. The picture of the data is made only when a
+    // repaint without a change (the overlay, an uncovered window) asks for it.
+    if (base_.isNull() || base_.size() != PixelSize() ||
+        base_.devicePixelRatio() != devicePixelRatioF() || !base_valid_)
+      RebuildBase();
+    painter.drawImage(0, 0, base_);
+    PaintData(painter);
+    ++cache_rebuilds_;
+    drawn_since_change_ = true;
+  } else {
+    if (!cache_valid_ || cache_.isNull()) RebuildCache();
+    painter.drawImage(0, 0, cache_);
+  }
   if (overlay_) {
     ChartCanvas canvas(painter);
     overlay_(canvas, geometry_);
@@ -602,6 +700,7 @@ void Chart::resizeEvent(QResizeEvent* event) {
   if (geometry_.Width() == width() && geometry_.Height() == height()) return;
   UpdateGeometry();
   cache_valid_ = false;
+  drawn_since_change_ = false;
 }
 
 ChartMouseEvent Chart::MakeEvent(const QMouseEvent* event, bool double_click) const {

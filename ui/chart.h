@@ -9,6 +9,7 @@
 #include <QColor>
 #include <QFont>
 #include <QImage>
+#include <QLine>
 #include <QStaticText>
 #include <QString>
 #include <QWidget>
@@ -211,6 +212,11 @@ class Chart : public QWidget {
   struct TextEntry {
     QStaticText text;
     int width = 0;
+    // The label drawn on the background, blitted where nothing but the background lies under
+    // it; made on first use for the colours it was made with.
+    QImage picture;
+    QRgb picture_background = 0;
+    QRgb picture_ink = 0;
   };
   struct TextHash {
     size_t operator()(const QString& s) const { return qHash(s); }
@@ -223,9 +229,18 @@ class Chart : public QWidget {
   void RebuildBase();
   void RebuildCache();
   void PaintData(QPainter& painter);
-  const TextEntry& CachedText(const QString& text);
+  TextEntry& CachedText(const QString& text);
+  const QImage& LabelPicture(TextEntry& entry);
   void PaintLeftAxis(QPainter& painter);
   void PaintBottomAxis(QPainter& painter);
+  struct DirectPixels {
+    uchar* bits = nullptr;
+    qsizetype line = 0;
+    int dx = 0;  // widget to device
+    int dy = 0;
+    QRect box;  // widget coordinates
+  };
+  DirectPixels DirectPixelsOf(QPainter& painter, const QRect& clip) const;
   void PaintSeries(QPainter& painter, const SeriesEntry& entry, const QRect& clip);
   void PaintValueLabels(QPainter& painter, const SeriesEntry& entry);
   AxisTicks LeftTicks(const QFontMetrics& fm) const;
@@ -246,7 +261,10 @@ class Chart : public QWidget {
   bool base_valid_ = false;
   QImage cache_;
   bool cache_valid_ = false;
+  bool drawn_since_change_ = false;  // the change was drawn straight onto the window
   std::unordered_map<QString, TextEntry, TextHash> texts_;  // time labels, laid out once
+  std::vector<QLine> grid_lines_;  // the bottom axis' lines of one paint, kept for their room
+  std::vector<QLine> tick_lines_;
   int cache_rebuilds_ = 0;
   bool keep_pictures_ = true;
 };
