@@ -9,6 +9,7 @@
 #include <QEvent>
 #include <QFont>
 #include <QFontMetrics>
+#include <QHash>
 #include <QLabel>
 #include <QLocale>
 #include <QMenu>
@@ -19,6 +20,8 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <memory>
+#include <vector>
 
 #include "data/history.h"
 #include "data/parameters.h"
@@ -73,18 +76,43 @@ QFont TitleFont() {
   return font;
 }
 
+// The fonts of the fixed-size boxes, one per pixel size, each with the widths of the texts it
+// has measured. A live window sets four such texts per pane and record: a font made afresh for
+// each measurement looked its glyphs' engine up again every time, and the numbers repeat.
+struct FittedFont {
+  QFont font;
+  QHash<QString, int> widths;
+};
+
+FittedFont& FittedFontFor(const QFont& base, int pixel_size) {
+  static std::vector<std::unique_ptr<FittedFont>> fonts;
+  QFont wanted = base;
+  wanted.setPixelSize(pixel_size);
+  for (const auto& f : fonts)
+    if (f->font == wanted) return *f;
+  fonts.push_back(std::make_unique<FittedFont>(FittedFont{wanted, {}}));
+  return *fonts.back();
+}
+
+int FittedWidth(FittedFont& f, const QString& text) {
+  auto it = f.widths.constFind(text);
+  if (it != f.widths.constEnd()) return *it;
+  if (f.widths.size() > 4096) f.widths.clear();  // kept small; a number seen again is cheap
+  const int w = QFontMetrics(f.font).horizontalAdvance(text);
+  f.widths.insert(text, w);
+  return w;
+}
+
 // Shows `text` in a fixed-size box. A text wider than the box (a five-digit minimum with its
 // three decimals, a number in exponent form) is set a pixel size smaller, down to 7, rather
 // than losing its first digits at the box's left edge; a text that fits gets the size back.
 void SetFittedText(QLabel* label, const QString& text, int pixel_size) {
   if (text == label->text()) return;
-  QFont font = label->font();
   const int room = label->contentsRect().width();
   for (; pixel_size > 7; --pixel_size) {
-    font.setPixelSize(pixel_size);
-    if (QFontMetrics(font).horizontalAdvance(text) <= room) break;
+    if (FittedWidth(FittedFontFor(label->font(), pixel_size), text) <= room) break;
   }
-  font.setPixelSize(pixel_size);
+  const QFont& font = FittedFontFor(label->font(), pixel_size).font;
   if (font != label->font()) label->setFont(font);
   label->setText(text);
 }
