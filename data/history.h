@@ -154,6 +154,7 @@ class HistoryStore {
  private:
   bool SetMark(int32_t& mark, uint32_t bit, int32_t index);
   void ScanMarks(int32_t from, int32_t to, int32_t& start, int32_t& end);
+  void ScanMarkWords(int32_t from, int32_t to, int32_t& start, int32_t& end);
   void TakeLoaded(int32_t n, int32_t start, int32_t end);
   // Under AddressSanitizer: the bytes past the last record are poisoned (no-op otherwise).
   void PoisonPastRecords();
