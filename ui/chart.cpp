@@ -321,6 +321,7 @@ void Chart::RebuildBase() {
   const qreal ratio = devicePixelRatioF();
   if (base_.isNull() || base_.size() != PixelSize() || base_.devicePixelRatio() != ratio)
     base_ = NewPicture();
+  base_bands_valid_ = false;
   QPainter painter(&base_);
   painter.fillRect(rect(), colors_.background);
   painter.setFont(label_font_);
@@ -328,7 +329,47 @@ void Chart::RebuildBase() {
   painter.setPen(CosmeticPen(colors_.bottom_ticks));
   const int axis_y = geometry_.BottomAxisY();
   painter.drawLine(geometry_.PlotLeft(), axis_y, geometry_.PlotRight(), axis_y);
+  painter.end();
   base_valid_ = true;
+  if (keep_pictures_) FindBaseBands();  // drawn from nothing each time, the base is copied whole
+}
+
+// The parts of the base right of the left axis that are not plain background: the grid lines
+// and the bottom axis, each a band of whole rows. The rest of the plot is one colour.
+void Chart::FindBaseBands() {
+  base_bands_.clear();
+  const int from = geometry_.PlotLeft() + 1;
+  if (base_.devicePixelRatio() != 1.0 || from <= 0 || from >= base_.width()) return;
+  const QRgb plain = base_.pixel(from, 0) | 0xFF000000u;
+  if (plain != (colors_.background.rgb() | 0xFF000000u)) return;
+  int band_top = -1;
+  for (int y = 0; y <= base_.height(); ++y) {
+    bool marked = false;
+    if (y < base_.height()) {
+      const auto* row = reinterpret_cast<const QRgb*>(base_.constScanLine(y));
+      for (int x = from; x < base_.width() && !marked; ++x)
+        marked = (row[x] | 0xFF000000u) != plain;
+    }
+    if (marked && band_top < 0) band_top = y;
+    if (!marked && band_top >= 0) {
+      base_bands_.push_back(QRect(from, band_top, base_.width() - from, y - band_top));
+      band_top = -1;
+    }
+  }
+  base_bands_valid_ = true;
+}
+
+// The base onto a painter: the left axis and the bands copied, the rest filled. The same
+// pixels as copying the whole base, with a fraction of the memory traffic.
+void Chart::DrawBase(QPainter& painter) {
+  if (!base_bands_valid_) {
+    painter.drawImage(0, 0, base_);
+    return;
+  }
+  const int from = geometry_.PlotLeft() + 1;
+  painter.drawImage(QPoint(0, 0), base_, QRect(0, 0, from, base_.height()));
+  painter.fillRect(QRect(from, 0, base_.width() - from, base_.height()), colors_.background);
+  for (const QRect& band : base_bands_) painter.drawImage(band.topLeft(), base_, band);
 }
 
 void Chart::RebuildCache() {
@@ -680,7 +721,7 @@ void Chart::paintEvent(QPaintEvent*) {
     if (base_.isNull() || base_.size() != PixelSize() ||
         base_.devicePixelRatio() != devicePixelRatioF() || !base_valid_)
       RebuildBase();
-    painter.drawImage(0, 0, base_);
+    DrawBase(painter);
     PaintData(painter);
     ++cache_rebuilds_;
     drawn_since_change_ = true;

@@ -227,6 +227,8 @@ class Chart : public QWidget {
   QSize PixelSize() const;
   QImage NewPicture() const;
   void RebuildBase();
+  void FindBaseBands();
+  void DrawBase(QPainter& painter);
   void RebuildCache();
   void PaintData(QPainter& painter);
   TextEntry& CachedText(const QString& text);
@@ -259,6 +261,8 @@ class Chart : public QWidget {
   MouseHandler on_double_;
   QImage base_;  // background and left axis: see RebuildBase
   bool base_valid_ = false;
+  std::vector<QRect> base_bands_;  // see FindBaseBands
+  bool base_bands_valid_ = false;
   QImage cache_;
   bool cache_valid_ = false;
   bool drawn_since_change_ = false;  // the change was drawn straight onto the window
