@@ -6,11 +6,6 @@
 #ifndef _WIN32
 
 #include <benchmark/benchmark.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -24,50 +19,12 @@
 #include "link/elm_link.h"
 #include "link/kwp.h"
 #include "link/serial_posix.h"
-
-extern char** environ;
+#include "tests/sim/sim_child.h"
 
 namespace {
 
 constexpr double kTurnSeconds = 3.0;
 constexpr int kTurns = 3;
-
-// kvd-ecu-sim as a child; the first line of its output is the tester's side.
-class Simulator {
- public:
-  explicit Simulator(std::vector<std::string> args) {
-    const std::string program = std::string(KVD_BINARY_DIR) + "/kvd-ecu-sim";
-    args.insert(args.begin(), program);
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    int out[2];
-    if (pipe(out) != 0) return;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ) != 0)
-      pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    close(out[1]);
-    char c;
-    pollfd p{out[0], POLLIN, 0};
-    while (pid_ > 0 && poll(&p, 1, 5000) == 1 && read(out[0], &c, 1) == 1 && c != '\n') path_ += c;
-    close(out[0]);
-  }
-  ~Simulator() {
-    if (pid_ > 0) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
-  const std::string& Path() const { return path_; }
-
- private:
-  pid_t pid_ = -1;
-  std::string path_;
-};
 
 // A link with an open session on a port, ready for live data.
 struct Tester {
@@ -107,8 +64,8 @@ double Median(std::vector<double> v) {
 }
 
 void BM_LiveDataKklAgainstElm327(benchmark::State& state) {
-  Simulator kklSim({});
-  Simulator elmSim({"--adapter", "elm327"});
+  kvd::SimProcess kklSim({});
+  kvd::SimProcess elmSim({"--adapter", "elm327"});
   Tester kkl, elm;
   if (!kkl.Open(kklSim.Path(), false) || !elm.Open(elmSim.Path(), true)) {
     state.SkipWithError("kvd-ecu-sim could not be reached on a pseudo-terminal");
