@@ -85,13 +85,14 @@ struct FittedFont {
 };
 
 FittedFont& FittedFontFor(const QFont& base, int pixel_size) {
-  static std::vector<std::unique_ptr<FittedFont>> fonts;
+  // Never destroyed: fonts must not outlive the application's font cache, which goes at exit.
+  static auto* fonts = new std::vector<std::unique_ptr<FittedFont>>;
   QFont wanted = base;
   wanted.setPixelSize(pixel_size);
-  for (const auto& f : fonts)
+  for (const auto& f : *fonts)
     if (f->font == wanted) return *f;
-  fonts.push_back(std::make_unique<FittedFont>(FittedFont{wanted, {}}));
-  return *fonts.back();
+  fonts->push_back(std::make_unique<FittedFont>(FittedFont{wanted, {}}));
+  return *fonts->back();
 }
 
 int FittedWidth(FittedFont& f, const QString& text) {
