@@ -799,29 +799,30 @@ void TfrmGraph::Refill() {
     }
   }
 
-  // The statistics cover every place of the window; one without a record counts as the
-  // middle of the scale.
-  const double middle = (scale_low_ + scale_high_) / 2.0;
+  // The statistics cover the records of the window: a place without a record has no value, so
+  // it counts in none of them, and a window without a record shows none.
   double low = 0.0;
   double high = 0.0;
   double sum = 0.0;
-  bool any = false;
+  int32_t values = 0;
   for (const double y : trace.Ys()) {
-    const double v = std::isnan(y) ? middle : y;
-    low = any ? std::min(low, v) : v;
-    high = any ? std::max(high, v) : v;
-    sum += v;
-    any = true;
+    if (std::isnan(y)) continue;
+    low = values > 0 ? std::min(low, y) : y;
+    high = values > 0 ? std::max(high, y) : y;
+    sum += y;
+    ++values;
   }
   if (ValueType != kValueFlag && count > 0) {
     const char sep = '.';
-    const double stats[3] = {low, high, sum / trace.Count()};
+    const double stats[3] = {low, high, values > 0 ? sum / values : 0.0};
     for (int k = 0; k < 3; ++k) {
-      SetFittedText(stat_values_[k], WithLocaleSeparator(FormatFixed(stats[k], 6, 3, sep)),
+      SetFittedText(stat_values_[k],
+                    values > 0 ? WithLocaleSeparator(FormatFixed(stats[k], 6, 3, sep))
+                               : QString::fromUtf8(kNoRecordText),
                     kStatFontPixels);
     }
   }
-  if (MaxResolution()) SetYRange(low, high);
+  if (MaxResolution() && values > 0) SetYRange(low, high);
   chart_->DataChanged();
   Redraw();
 }

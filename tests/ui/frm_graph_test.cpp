@@ -49,7 +49,7 @@ QAction* MenuItem(TfrmGraph& pane, const QString& text) {
 
 using PaneRefillTest = PaneTest;
 
-TEST_F(PaneRefillTest, ShortHistoryLeavesThePlacesWithoutRecordEmptyButCountsThemAsMiddle) {
+TEST_F(PaneRefillTest, ShortHistoryLeavesThePlacesWithoutRecordOutOfTheTraceAndTheStatistics) {
   for (uint8_t v : {10, 20, 30}) AppendByte(kThrottleOffset, v);
   auto pane = MakePane(kThrottle, 10);
   ASSERT_EQ(pane->PointCount(), 10);
@@ -62,8 +62,8 @@ TEST_F(PaneRefillTest, ShortHistoryLeavesThePlacesWithoutRecordEmptyButCountsThe
   EXPECT_DOUBLE_EQ(pane->PointValue(9), 30.0);
   EXPECT_EQ(pane->chart()->Series(0).Label(8), QStringLiteral("00:00:00.25"));
   EXPECT_EQ(pane->MinText(), QStringLiteral("10.000"));
-  EXPECT_EQ(pane->MaxText(), QStringLiteral("50.000"));
-  EXPECT_EQ(pane->AvgText(), QStringLiteral("41.000"));  // (7 x 50 + 60) / 10
+  EXPECT_EQ(pane->MaxText(), QStringLiteral("30.000"));  // not the middle of the scale
+  EXPECT_EQ(pane->AvgText(), QStringLiteral("20.000"));
   pane->CursorToFirst();
   EXPECT_EQ(pane->IndicatorText(), QStringLiteral("- - - -"));
   pane->CursorToLast();
@@ -163,7 +163,7 @@ TEST_F(PaneRefillTest, EmptyOrResetHistoryShowsNoRecordAtTheRightEdge) {
   EXPECT_EQ(pane->NewestShownIndex(), 0);
   for (int n = 0; n < 4; ++n) EXPECT_EQ(pane->PointRecord(n), -1) << n;
   EXPECT_EQ(pane->IndicatorText(), QStringLiteral("- - - -"));
-  EXPECT_EQ(pane->MaxText(), QStringLiteral("50.000"));
+  EXPECT_EQ(pane->MaxText(), QStringLiteral("- - - -"));  // no record, no statistics
   // Moving right on an empty history stays at index 0 instead of going negative.
   pane->CursorRight();
   pane->PageRight();
