@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // A main for benchmark programs that compare one measurement with another taken in the same
-// run: it runs the benchmarks (five repetitions unless told otherwise), reports them as usual
-// and then prints, for each pair, the ratio of their median real times against its goal.
+// run: it runs the benchmarks (five repetitions unless told otherwise, taking turns), reports them
+// as usual and then prints, for each pair, the ratio of their median real times against its goal.
 #pragma once
 
 #include <benchmark/benchmark.h>
@@ -43,8 +43,11 @@ inline int RunWithRatios(int argc, char** argv, std::initializer_list<RatioGoal>
   std::vector<char*> args(argv, argv + argc);
   std::string reps = "--benchmark_repetitions=5";
   std::string aggregates = "--benchmark_report_aggregates_only=true";
+  // The repetitions of the benchmarks take turns in a random order, so that a ratio compares
+  // two medians taken over the same stretch of a shared machine's load, not two stretches.
+  std::string interleave = "--benchmark_enable_random_interleaving=true";
   // Given first, so that the caller's own flags win.
-  args.insert(args.begin() + 1, {reps.data(), aggregates.data()});
+  args.insert(args.begin() + 1, {reps.data(), aggregates.data(), interleave.data()});
   int n = static_cast<int>(args.size());
   benchmark::Initialize(&n, args.data());
   if (benchmark::ReportUnrecognizedArguments(n, args.data())) return 1;
