@@ -25,6 +25,14 @@ foreach(tool kvd-cli kvd-ecu-sim)
   endif()
 endforeach()
 
+# The programs this build makes (the window program only with Qt), on every system.
+set(_kvd_programs)
+foreach(program kvd-diag kvd-cli kvd-ecu-sim)
+  if(TARGET ${program})
+    list(APPEND _kvd_programs ${program})
+  endif()
+endforeach()
+
 # Windows: the programs and their files in one folder, and a setup program made by CPack (NSIS).
 if(WIN32)
   include(cmake/KvdWindowsPackage.cmake)
@@ -36,12 +44,6 @@ if(NOT UNIX OR APPLE)
   return()
 endif()
 
-set(_kvd_programs)
-foreach(program kvd-diag kvd-cli kvd-ecu-sim)
-  if(TARGET ${program})
-    list(APPEND _kvd_programs ${program})
-  endif()
-endforeach()
 install(TARGETS ${_kvd_programs} RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}")
 
 install(FILES LICENSE README.md tools/linux/copyright DESTINATION "${CMAKE_INSTALL_DOCDIR}")

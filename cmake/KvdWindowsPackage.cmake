@@ -4,13 +4,7 @@
 # Debian with the package nsis). It installs into Program Files\KVD-Diag, adds the Start-menu
 # entry "KVD-Diagnostics" and an uninstaller listed among the system's programs.
 # SPDX-License-Identifier: GPL-3.0-or-later
-set(_kvd_win_programs)
-foreach(program kvd-diag kvd-cli kvd-ecu-sim)
-  if(TARGET ${program})
-    list(APPEND _kvd_win_programs ${program})
-  endif()
-endforeach()
-install(TARGETS ${_kvd_win_programs} RUNTIME DESTINATION .)
+install(TARGETS ${_kvd_programs} RUNTIME DESTINATION .)
 
 # Text files with Windows line ends and a .txt name, so that a double click opens them.
 set(_kvd_win_text "${CMAKE_BINARY_DIR}/windows-text")
