@@ -812,15 +812,9 @@ void TfrmGraph::Refill() {
     sum += y;
     ++values;
   }
-  if (ValueType != kValueFlag && count > 0) {
-    const char sep = '.';
+  if (count > 0) {
     const double stats[3] = {low, high, values > 0 ? sum / values : 0.0};
-    for (int k = 0; k < 3; ++k) {
-      SetFittedText(stat_values_[k],
-                    values > 0 ? WithLocaleSeparator(FormatFixed(stats[k], 6, 3, sep))
-                               : QString::fromUtf8(kNoRecordText),
-                    kStatFontPixels);
-    }
+    ShowStatistics(values > 0 ? stats : nullptr);
   }
   if (MaxResolution() && values > 0) SetYRange(low, high);
   chart_->DataChanged();
@@ -845,12 +839,9 @@ void TfrmGraph::ShowOverview(const GraphOverview& overview) {
   style.value_labels_visible = false;
   style.markers_visible = overview.Markers && ValueType != kValueBitPattern;
   chart_->SetStyle(trace_, style);
-  if (ValueType != kValueFlag && n > 0) {
+  if (n > 0) {
     const double stats[3] = {overview.Min, overview.Max, overview.Average};
-    for (int k = 0; k < 3; ++k) {
-      SetFittedText(stat_values_[k], WithLocaleSeparator(FormatFixed(stats[k], 6, 3, '.')),
-                    kStatFontPixels);
-    }
+    ShowStatistics(stats);
   }
   cursor_index_ = std::max(0, trace.Count() - 1);
   // A collapsed pane shows the newest value in its indicator, as a refill would.
@@ -864,6 +855,16 @@ void TfrmGraph::ShowOverview(const GraphOverview& overview) {
   }
   chart_->DataChanged();
   Redraw();
+}
+
+void TfrmGraph::ShowStatistics(const double* min_max_average) {
+  if (ValueType == kValueFlag) return;  // a flag has no statistics
+  for (int k = 0; k < 3; ++k) {
+    SetFittedText(stat_values_[k],
+                  min_max_average ? WithLocaleSeparator(FormatFixed(min_max_average[k], 6, 3, '.'))
+                                  : QString::fromUtf8(kNoRecordText),
+                  kStatFontPixels);
+  }
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -233,6 +233,8 @@ class TfrmGraph : public QFrame {
   void ComputeTypeRange();
   void UpdateIndicatorAtCursor();
   void ShowIndicatorValue(double value, bool has_record);
+  // Minimum, maximum and average into their boxes; nullptr when no record stands behind them.
+  void ShowStatistics(const double* min_max_average);
   QString IndicatorTextFor(double value) const;
   int32_t RecordCount() const;
   void PaintAfterSeries(ChartCanvas& canvas, const ChartGeometry& geometry);
